@@ -1,0 +1,56 @@
+// Module header arithmetic, CRC-16/ARC and the checked read/write primitives.
+// Invariant: every original byte that packing reads and unpacking writes passes through
+// crc_update exactly once, in stream order.
+#include "image/module.hpp"
+
+#include "image/fatal.hpp"
+
+CodecState codec;
+
+void reset_codec_state() { codec = CodecState{}; }
+
+std::uint8_t byte_sum(const std::uint8_t* data, std::size_t count) {
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < count; ++i) sum += data[i];
+  return static_cast<std::uint8_t>(sum);
+}
+
+std::uint8_t header_sum(const std::uint8_t* header, unsigned h) { return byte_sum(header + 2, h); }
+
+LoadFields parse_load_text(std::string_view load_text) {
+  std::uint32_t accumulator = 0;
+  std::uint32_t segment = 0;
+  for (char ch : load_text) {
+    if (ch == ':') {
+      segment = accumulator;
+      accumulator = 0;
+      continue;
+    }
+    unsigned digit = 0;
+    if (ch >= '0' && ch <= '9') digit = static_cast<unsigned>(ch - '0');
+    else if (ch >= 'A' && ch <= 'F') digit = static_cast<unsigned>(ch - 'A' + 10);
+    else if (ch >= 'a' && ch <= 'f') digit = static_cast<unsigned>(ch - 'a' + 10);
+    accumulator = ((accumulator << 4) + digit) & 0xFFFFu;
+  }
+  return LoadFields{static_cast<std::uint16_t>(segment), static_cast<std::uint16_t>(accumulator)};
+}
+
+void build_crc_table() {
+  for (unsigned i = 0; i < 256; ++i) {
+    unsigned value = i;
+    for (int k = 0; k < 8; ++k) value = (value & 1) ? (value >> 1) ^ 0xA001u : value >> 1;
+    codec.crc_table[i] = static_cast<std::uint16_t>(value);
+  }
+}
+
+void write_with_crc(const std::uint8_t* buffer, std::size_t count, std::FILE* stream) {
+  if (std::fwrite(buffer, 1, count, stream) < count) fatal("Unable to write");
+  crc_update(buffer, count);
+}
+
+std::size_t read_with_crc(std::uint8_t* buffer, std::size_t count, std::FILE* stream) {
+  std::size_t got = std::fread(buffer, 1, count, stream);
+  codec.original_size += static_cast<std::uint32_t>(got);
+  crc_update(buffer, got);
+  return got;
+}
