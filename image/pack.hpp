@@ -15,6 +15,7 @@ struct PackState {
   std::string load_text = "7000:0";          // current load text, parsed into the header
   std::string packed_file_name = DEFAULT_PACKED_NAME;
   bool exit_handler_registered = false;
+  bool packed_file_written = false;          // the last pack_file reached its final rename
 };
 extern PackState pack_state;
 void reset_pack_state();
@@ -24,7 +25,8 @@ void reset_pack_state();
 // pack_state.load_text.  With `announce` non-zero prints "Adding %s " and " %d.%d%%\n"
 // on stdout and progress dots on stderr.  When the input cannot be opened prints
 // "Can't open %s\n" on stderr, empties `input_path` and leaves the packed-module file
-// untouched.  A name longer than 230 bytes is fatal("Name too long: <name>").
+// untouched.  pack_state.packed_file_written is cleared on entry and set only when TEMP01
+// was renamed to the packed-module file name.  A name longer than 230 bytes is fatal("Name too long: <name>").
 // fatal("Can't open temporary file"), fatal("Can't write"), fatal("Unable to write")
 // end the process with exit code 1.  Always returns 0.
 int pack_file(std::string& input_path, std::uint8_t announce, const char* display_name);
