@@ -82,3 +82,51 @@ Bytes code_like(std::size_t size, std::uint32_t seed) {
 std::size_t dots(const std::string& s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '.')); }
 
 }  // namespace e2e
+
+#include <cstdio>
+
+namespace e2e {
+
+std::string k_figure(std::uint32_t bytes) {
+  const std::uint64_t hundredths = (std::uint64_t{bytes} * 100 + 512) / 1024;
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu.%02llu", static_cast<unsigned long long>(hundredths / 100),
+                static_cast<unsigned long long>(hundredths % 100));
+  return text;
+}
+
+std::string listed_region(const std::string& region_name, std::uint32_t space,
+                          const std::vector<ListedModule>& rows) {
+  char line[512];
+  std::string out = "\n              ******** " + region_name + " ********\n\n";
+  out += " No. Item-Name        Original-Size   Compressed-Size Original-File-Name \n";
+  out += std::string(79, '=') + "\n";
+  std::uint32_t total = 0;
+  int number = 0;
+  for (const ListedModule& m : rows) {
+    const std::string original = [&] {
+      char c[64];
+      std::snprintf(c, sizeof c, "%05X(%sK)", m.original, k_figure(m.original).c_str());
+      return std::string(c);
+    }();
+    const std::string taken = [&] {
+      char c[64];
+      std::snprintf(c, sizeof c, "%05Xh(%sK)", m.length, k_figure(m.length).c_str());
+      return std::string(c);
+    }();
+    std::snprintf(line, sizeof line, " %2d. %-16s %-15s %-15s %s\n", number++, m.item.c_str(), original.c_str(),
+                  taken.c_str(), m.name.c_str());
+    out += line;
+    total += m.length;
+  }
+  std::snprintf(line, sizeof line, "\n  Total compress code space  = %05Xh(%sK)\n", space, k_figure(space).c_str());
+  out += line;
+  std::snprintf(line, sizeof line, "  Total compressed code size = %05Xh(%sK)\n", total, k_figure(total).c_str());
+  out += line;
+  std::snprintf(line, sizeof line, "  Remain compress code space = %05Xh(%sK)\n", space - total,
+                k_figure(space - total).c_str());
+  out += line;
+  return out;
+}
+
+}  // namespace e2e

@@ -51,3 +51,20 @@ Bytes code_like(std::size_t size, std::uint32_t seed);
 std::size_t dots(const std::string& s);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// Expected /D text of one region, from the modules the test placed there.
+struct ListedModule {
+  std::string item;          // item name, or "Other(6000:0000)"
+  std::uint32_t original;
+  std::uint32_t length;
+  std::string name;
+};
+std::string listed_region(const std::string& region_name, std::uint32_t space,
+                          const std::vector<ListedModule>& rows);
+
+// The listing's K figure: bytes / 1024 to two decimals, halves rounded up.
+std::string k_figure(std::uint32_t bytes);
+
+}  // namespace e2e
