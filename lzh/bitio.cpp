@@ -42,7 +42,7 @@ void start_bit_input() {
 void consume_bits(unsigned n) {
   BitReader reader;
   reader.load();
-  reader.consume(n);
+  reader.consume_any(n);
   reader.store();
 }
 

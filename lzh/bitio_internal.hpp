@@ -86,38 +86,54 @@ inline unsigned fetch_packed_byte(std::uint32_t& packed_left, std::FILE* stream)
   return static_cast<unsigned>(getc_unlocked(stream)) & 0xFF;
 }
 
-// The input state in a form that is cheap to work on inside a loop: `bits` holds the
-// 16-bit window followed by `extra` (0..8) more bits; its low 8 bits are the last byte
-// fetched.  load() and store() convert from and to bit_io and codec.packed_size, so
-// that a reader's consume is exactly consume_bits.
+// The input state in a form that is cheap to work on inside a loop: the next `count`
+// (16..24) bits of the stream stand left-aligned in `bits`, so that the 16-bit window is
+// bits >> 48.  Bytes are fetched exactly when consume_bits would fetch them (whenever
+// fewer than 16 bits are left), so a BitReader consumes and reads exactly as
+// consume_bits does.  load() and store() convert from and to bit_io and
+// codec.packed_size.
 struct BitReader {
-  std::uint32_t bits;
-  int extra;
+  std::uint64_t bits;
+  int count;
   std::uint32_t packed_left;
   std::FILE* stream;
 
   void load() {
-    extra = static_cast<int>(bit_io.in_left);
-    bits = (static_cast<std::uint32_t>(bit_io.in_window) << extra) |
-           (bit_io.in_byte & ((1u << extra) - 1));
+    const unsigned left = bit_io.in_left;
+    const std::uint64_t rest = bit_io.in_byte & ((1u << left) - 1);
+    bits = static_cast<std::uint64_t>(bit_io.in_window) << 48 | rest << (48 - left);
+    count = 16 + static_cast<int>(left);
     packed_left = codec.packed_size;
     stream = streams.archive_stream;
   }
   void store() const {
-    bit_io.in_window = static_cast<std::uint16_t>(bits >> extra);
-    bit_io.in_byte = static_cast<std::uint8_t>(bits);
-    bit_io.in_left = static_cast<unsigned>(extra);
+    const unsigned left = static_cast<unsigned>(count - 16);
+    bit_io.in_window = static_cast<std::uint16_t>(bits >> 48);
+    bit_io.in_byte = static_cast<std::uint8_t>(bits >> (48 - left));
+    bit_io.in_left = left;
     codec.packed_size = packed_left;
   }
   // The next 16 bits of the stream, as in_window.
-  unsigned window() const { return (bits >> extra) & 0xFFFF; }
-  // Drops n bits (any n) and refills the window byte by byte, as consume_bits.
+  unsigned window() const { return static_cast<unsigned>(bits >> 48); }
+  // The next n (1..16) bits.
+  unsigned peek(unsigned n) const { return static_cast<unsigned>(bits >> (64 - n)); }
+  // Drops n (0..16) bits and refills to at least 16 bits, byte by byte.
   void consume(unsigned n) {
-    extra -= static_cast<int>(n);
-    while (extra < 0) {
-      bits = (bits << 8) | fetch_packed_byte(packed_left, stream);
-      extra += 8;
+    bits <<= n;
+    count -= static_cast<int>(n);
+    while (count < 16) {
+      // count >= 0 here: a byte lands right after the bits still held.
+      bits |= static_cast<std::uint64_t>(fetch_packed_byte(packed_left, stream)) << (56 - count);
+      count += 8;
     }
+  }
+  // Drops any number of bits.
+  void consume_any(unsigned n) {
+    while (n > 16) {
+      consume(16);
+      n -= 16;
+    }
+    consume(n);
   }
 };
 

@@ -192,14 +192,148 @@ void start_decode() {
   decoder.dec_copy_left = 0;
 }
 
-// The loop below is decode_litlen / decode_distance with the bit state held in locals
-// (BitReader); it goes back to the global state around every block header.
+namespace {
+
+// A match copy that the fast paths below do not take: long, overlapping its own output
+// or wrapping around the ring.  Byte by byte, each source byte read before the copy can
+// overwrite it.  Returns the ring index after the source.
+[[gnu::noinline]] unsigned copy_match_slow(std::uint8_t* ring, std::size_t r, unsigned from,
+                                           unsigned n, unsigned distance) {
+  constexpr unsigned RING_MASK = DICT_SIZE - 1;
+  if (distance + 1 >= n && from + n <= DICT_SIZE) {
+    std::memmove(ring + r, ring + from, n);  // no byte is read after it was written
+    return (from + n) & RING_MASK;
+  }
+  for (unsigned i = 0; i < n; ++i) {
+    ring[r + i] = ring[from];
+    from = (from + 1) & RING_MASK;
+  }
+  return from;
+}
+
+// Symbol lookup for a table entry at or above the alphabet size: the overflow tree.
+[[gnu::noinline]] unsigned walk_tree(std::uint64_t bits, const std::uint16_t* table,
+                                     unsigned table_bits, unsigned alphabet) {
+  return lookup_symbol(static_cast<unsigned>(bits >> 48), table, table_bits, alphabet);
+}
+
+// The most packed bytes that the item loop can fetch before it returns: at most 8,192
+// items until the chunk is full, each at most 16 + 16 + 12 bits (code lengths are 16
+// at most, extra distance bits 12).
+constexpr std::uint32_t MAX_FETCH_PER_CHUNK = DICT_SIZE * (16 + 16 + 12) / 8 + 8;
+
+// Decodes items into ring[r..total) until the ring is full or the block is used up.
+// Returns the new r.  With `Checked` false the caller has made sure that packed_size
+// cannot run out (MAX_FETCH_PER_CHUNK), so bytes are fetched without the test; either
+// way they are fetched exactly when consume_bits would fetch them.
+template <bool Checked>
+std::size_t decode_items(std::uint8_t* ring, std::size_t r, std::size_t total, BitReader& in,
+                         unsigned& block_left, unsigned& from, unsigned& copy_left) {
+  constexpr unsigned RING_MASK = DICT_SIZE - 1;
+  const DecoderState& d = decoder;
+  std::uint64_t bits = in.bits;
+  int count = in.count;
+  std::uint32_t packed_left = in.packed_left;
+  std::FILE* const stream = in.stream;
+  unsigned left = block_left;
+  std::uint8_t* out = ring + r;
+  std::uint8_t* const end = ring + total;
+
+  auto fetch = [&]() -> std::uint64_t {
+    if (Checked) return fetch_packed_byte(packed_left, stream);
+    --packed_left;
+    return static_cast<unsigned>(getc_unlocked(stream)) & 0xFF;
+  };
+  // Drops n (0..16) bits; then one or two bytes when fewer than 16 bits are left.
+  auto consume = [&](unsigned n) {
+    bits <<= n;
+    count -= static_cast<int>(n);
+    if (count < 16) {
+      bits |= fetch() << (56 - count);
+      count += 8;
+      if (count < 16) [[unlikely]] {
+        bits |= fetch() << (56 - count);
+        count += 8;
+      }
+    }
+  };
+
+  while (left != 0) {
+    --left;
+    unsigned c = d.dec_litlen_table[bits >> (64 - LITLEN_TABLE_BITS)];
+    if (c >= LITLEN_SYMBOLS) [[unlikely]]
+      c = walk_tree(bits, d.dec_litlen_table, LITLEN_TABLE_BITS, LITLEN_SYMBOLS);
+    consume(d.dec_litlen_len[c]);
+    if (c < 256) {
+      *out++ = static_cast<std::uint8_t>(c);
+      if (out == end) break;
+      continue;
+    }
+
+    unsigned j = d.dec_small_table[bits >> (64 - SMALL_TABLE_BITS)];
+    if (j >= DIST_SYMBOLS) [[unlikely]]
+      j = walk_tree(bits, d.dec_small_table, SMALL_TABLE_BITS, DIST_SYMBOLS);
+    consume(d.dec_small_len[j]);
+    unsigned distance = j;  // the distance code: distance - 1
+    if (j > 1) {
+      distance = (1u << (j - 1)) + static_cast<unsigned>(bits >> (65 - j));
+      consume(j - 1);
+    }
+    const unsigned at = static_cast<unsigned>(out - ring);
+    from = (at - distance - 1) & RING_MASK;
+    unsigned n = c - 253;
+    const unsigned room = static_cast<unsigned>(end - out);
+    if (n > room) [[unlikely]] {
+      copy_left = n - room;
+      n = room;
+    }
+    // Matches of 3 to 16 bytes that neither overlap their output nor wrap: loads before
+    // stores, the usual case.
+    if (n <= 16 && distance + 1 >= n && from + n <= DICT_SIZE && n >= 3) [[likely]] {
+      const std::uint8_t* src = ring + from;
+      if (n == 3) {
+        const std::uint8_t b0 = src[0], b1 = src[1], b2 = src[2];
+        out[0] = b0;
+        out[1] = b1;
+        out[2] = b2;
+      } else if (n <= 8) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, src, 4);
+        std::memcpy(&tail, src + n - 4, 4);
+        std::memcpy(out, &head, 4);
+        std::memcpy(out + n - 4, &tail, 4);
+      } else {
+        std::uint64_t head, tail;
+        std::memcpy(&head, src, 8);
+        std::memcpy(&tail, src + n - 8, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + n - 8, &tail, 8);
+      }
+      from = (from + n) & RING_MASK;
+    } else {
+      from = copy_match_slow(ring, at, from, n, distance);
+    }
+    out += n;
+    if (out == end) break;
+  }
+  in.bits = bits;
+  in.count = count;
+  in.packed_left = packed_left;
+  block_left = left;
+  return static_cast<std::size_t>(out - ring);
+}
+
+}  // namespace
+
+// decode_litlen / decode_distance with the bit state held in locals (BitReader, which
+// fetches exactly as consume_bits does); the global state is used around every block
+// header.
 void decode_chunk(std::uint16_t count, std::uint8_t* ring) {
   if (count == 0) return;
-  const unsigned total = count > DICT_SIZE ? DICT_SIZE : count;
+  const std::size_t total = count > DICT_SIZE ? DICT_SIZE : count;
   constexpr unsigned RING_MASK = DICT_SIZE - 1;
   DecoderState& d = decoder;
-  unsigned r = 0;
+  std::size_t r = 0;
   unsigned from = d.dec_copy_from;
   unsigned copy_left = static_cast<unsigned>(d.dec_copy_left > 0 ? d.dec_copy_left : 0);
 
@@ -215,58 +349,23 @@ void decode_chunk(std::uint16_t count, std::uint8_t* ring) {
     }
   }
 
+  // Items left in the block, 1..65536 once a header is read (a size field of 0 means
+  // 65,536); dec_block_left is this count modulo 2^16.
+  unsigned block_left = d.dec_block_left;
   BitReader in;
   in.load();
-  unsigned block_left = d.dec_block_left;
-  const std::uint16_t* litlen_table = d.dec_litlen_table;
-  const std::uint8_t* litlen_len = d.dec_litlen_len;
-  const std::uint16_t* small_table = d.dec_small_table;
-  const std::uint8_t* small_len = d.dec_small_len;
-  for (;;) {
+  while (r < total) {
     if (block_left == 0) {
       in.store();
       read_block_header();
       in.load();
-      block_left = d.dec_block_left;
+      block_left = d.dec_block_left == 0 ? 0x10000 : d.dec_block_left;
     }
-    block_left = (block_left - 1) & 0xFFFF;
-
-    unsigned c = lookup_symbol(in.window(), litlen_table, LITLEN_TABLE_BITS, LITLEN_SYMBOLS);
-    in.consume(litlen_len[c]);
-    if (c < 256) {
-      ring[r++] = static_cast<std::uint8_t>(c);
-      if (r == total) break;
-      continue;
-    }
-
-    unsigned j = lookup_symbol(in.window(), small_table, SMALL_TABLE_BITS, DIST_SYMBOLS);
-    in.consume(small_len[j]);
-    unsigned distance = 0;
-    if (j != 0) {
-      distance = 1u << (j - 1);
-      if (j > 1) {
-        distance += in.window() >> (17 - j);
-        in.consume(j - 1);
-      }
-    }
-    copy_left = c - 253;
-    from = (r - distance - 1) & RING_MASK;
-
-    unsigned n = total - r < copy_left ? total - r : copy_left;
-    copy_left -= n;
-    if (from + n <= DICT_SIZE) {
-      const std::uint8_t* src = ring + from;
-      std::uint8_t* dst = ring + r;
-      for (unsigned i = 0; i < n; ++i) dst[i] = src[i];
-      from = (from + n) & RING_MASK;
+    if (in.packed_left >= MAX_FETCH_PER_CHUNK) {
+      r = decode_items<false>(ring, r, total, in, block_left, from, copy_left);
     } else {
-      for (unsigned i = 0; i < n; ++i) {
-        ring[r + i] = ring[from];
-        from = (from + 1) & RING_MASK;
-      }
+      r = decode_items<true>(ring, r, total, in, block_left, from, copy_left);
     }
-    r += n;
-    if (r == total) break;
   }
   in.store();
   d.dec_block_left = static_cast<std::uint16_t>(block_left);
