@@ -1,0 +1,149 @@
+// Bit-level output and input of the -lh5- codec, and the Huffman tree links that the
+// block coder and the decoder share.  Internal to lzh/ and its tests.
+//
+// Bits are packed most significant bit first; multi-bit values are written most
+// significant bit first.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "image/module.hpp"
+#include "lzh/lzh.hpp"
+
+// Inner-node links of one Huffman tree: 2 x 510 - 1 entries each.
+inline constexpr unsigned TREE_NODES = 2 * LITLEN_SYMBOLS - 1;
+
+// Bit output and input state.  All zero at program start.
+struct BitIoState {
+  // Output: the low 8 bits of out_bits are the partial byte (higher bits are left-overs,
+  // never written); out_free (1..8) bit positions of it are still free, 8 = none pending.
+  std::uint32_t out_bits = 0;
+  unsigned out_free = 0;
+  // Input: in_window holds the next 16 bits of the stream, most significant bit first;
+  // the low in_left (0..8) bits of in_byte, the last byte fetched, follow them.
+  std::uint16_t in_window = 0;
+  std::uint8_t in_byte = 0;
+  unsigned in_left = 0;
+};
+extern BitIoState bit_io;
+
+// Child links of the inner nodes of a Huffman tree: used by the encoder's tree builder and
+// by the decoder's overflow trees, never both at once.
+struct HuffmanTrees {
+  std::uint16_t tree_left[TREE_NODES] = {};
+  std::uint16_t tree_right[TREE_NODES] = {};
+};
+extern HuffmanTrees huffman_trees;
+
+// Back to program start: bit state and tree links zero.
+void reset_bit_io();
+
+// Writes one packed byte: while codec.packed_size < codec.original_size the byte goes to
+// streams.packed_stream and packed_size grows; otherwise it is dropped and
+// codec.incompressible is raised.  Write errors are left in the stream's error state.
+inline void write_packed_byte(unsigned byte) {
+  if (codec.packed_size < codec.original_size) {
+    putc_unlocked(static_cast<int>(byte & 0xFF), streams.packed_stream);
+    ++codec.packed_size;
+  } else {
+    codec.incompressible = true;
+  }
+}
+
+// Nothing pending: out_free = 8, out_bits = 0.
+void start_bit_output();
+
+// Writes the low n (0..16) bits of x (x < 2^n), most significant first.  Full bytes go
+// out through write_packed_byte.  put_bits(7, 0) pads a pending partial byte with zeros
+// and writes it; with nothing pending it writes nothing.
+inline void put_bits(unsigned n, unsigned x) {
+  unsigned free = bit_io.out_free;
+  if (n < free) {
+    free -= n;
+    bit_io.out_free = free;
+    bit_io.out_bits |= x << free;
+    return;
+  }
+  n -= free;
+  write_packed_byte(bit_io.out_bits | (x >> n));
+  if (n < 8) {
+    bit_io.out_free = 8 - n;
+    bit_io.out_bits = x << (8 - n);
+    return;
+  }
+  write_packed_byte(x >> (n - 8));
+  bit_io.out_free = 16 - n;
+  bit_io.out_bits = x << (16 - n);
+}
+
+// Next byte of the packed input: while codec.packed_size is not 0 it is decremented and
+// the next byte of streams.archive_stream is returned (end of file reads as 255);
+// afterwards 0.  Never reads more than packed_size bytes.
+inline unsigned fetch_packed_byte(std::uint32_t& packed_left, std::FILE* stream) {
+  if (packed_left == 0) return 0;
+  --packed_left;
+  return static_cast<unsigned>(getc_unlocked(stream)) & 0xFF;
+}
+
+// The input state in a form that is cheap to work on inside a loop: the next `count`
+// (16..24) bits of the stream stand left-aligned in `bits`, so that the 16-bit window is
+// bits >> 48.  Bytes are fetched exactly when consume_bits would fetch them (whenever
+// fewer than 16 bits are left), so a BitReader consumes and reads exactly as
+// consume_bits does.  load() and store() convert from and to bit_io and
+// codec.packed_size.
+struct BitReader {
+  std::uint64_t bits;
+  int count;
+  std::uint32_t packed_left;
+  std::FILE* stream;
+
+  void load() {
+    const unsigned left = bit_io.in_left;
+    const std::uint64_t rest = bit_io.in_byte & ((1u << left) - 1);
+    bits = static_cast<std::uint64_t>(bit_io.in_window) << 48 | rest << (48 - left);
+    count = 16 + static_cast<int>(left);
+    packed_left = codec.packed_size;
+    stream = streams.archive_stream;
+  }
+  void store() const {
+    const unsigned left = static_cast<unsigned>(count - 16);
+    bit_io.in_window = static_cast<std::uint16_t>(bits >> 48);
+    bit_io.in_byte = static_cast<std::uint8_t>(bits >> (48 - left));
+    bit_io.in_left = left;
+    codec.packed_size = packed_left;
+  }
+  // The next 16 bits of the stream, as in_window.
+  unsigned window() const { return static_cast<unsigned>(bits >> 48); }
+  // The next n (1..16) bits.
+  unsigned peek(unsigned n) const { return static_cast<unsigned>(bits >> (64 - n)); }
+  // Drops n (0..16) bits and refills to at least 16 bits, byte by byte.
+  void consume(unsigned n) {
+    bits <<= n;
+    count -= static_cast<int>(n);
+    while (count < 16) {
+      // count >= 0 here: a byte lands right after the bits still held.
+      bits |= static_cast<std::uint64_t>(fetch_packed_byte(packed_left, stream)) << (56 - count);
+      count += 8;
+    }
+  }
+  // Drops any number of bits.
+  void consume_any(unsigned n) {
+    while (n > 16) {
+      consume(16);
+      n -= 16;
+    }
+    consume(n);
+  }
+};
+
+// in_window = in_byte = in_left = 0, then consume_bits(16): the window holds the first
+// two bytes of the packed data (zero bits once packed_size is used up).
+void start_bit_input();
+
+// Drops the n most significant bits of in_window and refills it from
+// streams.archive_stream (at most codec.packed_size bytes, then zero bits).
+void consume_bits(unsigned n);
+
+// Returns the top n (0..16) bits of in_window (0 for n = 0), then consume_bits(n).
+unsigned get_bits(unsigned n);
