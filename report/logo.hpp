@@ -11,6 +11,7 @@ void convert_logo_bitmap(const std::string& input_name, const std::string& outpu
                          bool preset_grey_blue, bool preset_black_white);
 
 // Prepares the 640 x 480 8-bit bitmap `bitmap_name` (rows turned top first) in
-// "FILE_TEM.STV", packs it under the bitmap's name and removes the work file.
+// "FILE_TEM.STV", packs it under `display_name` (the name as the user typed it; the
+// bitmap's own name when empty) and removes the work file.
 // true: accepted and packed; false: refused, nothing written.
-bool prepare_fullscreen_logo(const std::string& bitmap_name);
+bool prepare_fullscreen_logo(const std::string& bitmap_name, const std::string& display_name = {});
