@@ -15,6 +15,7 @@
 #include "image/common.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -158,9 +159,9 @@ bool plan_append(int row, std::uint64_t pos, std::uint64_t length, Placement& pl
   if (pos > end) return false;
   const std::uint64_t growth = pos + length - end;
   const std::uint32_t image_base = WINDOW_SIZE - image.window.image_size;
-  // The region must begin at the image's first byte: it then moves into the new front
-  // of the image and overwrites nothing of it.
-  if (start != image_base) return false;
+  // The region moves to start - growth, inside the image that grows at its front by
+  // growth bytes: the region must lie in the image, the image stay within the window.
+  if (start < image_base) return false;
   if (growth > start || growth > WINDOW_SIZE - image.window.image_size) return false;
   const std::uint32_t field_at = image.packmap_start_ref;
   if (!window_has(field_at, 4)) return false;
@@ -320,7 +321,10 @@ int extract_from_region(int row, std::uint16_t type_id, const std::string& outpu
   if (!write_extract_buffer(pos, length)) return 1;
   unpack_file(EXTRACT_BUFFER_NAME);
   std::remove(EXTRACT_BUFFER_NAME);
-  // rename replaces an existing output file; when it fails the old one stays.
+  // Only a file that unpacking wrote is given the output name (a directory of that name
+  // is no output).  rename replaces an existing output file; when it fails the old one stays.
+  struct stat st {};
+  if (::lstat(UNPACKED_FILE_NAME, &st) != 0 || !S_ISREG(st.st_mode)) return 1;
   if (std::rename(UNPACKED_FILE_NAME, output_name.c_str()) != 0) {
     std::remove(UNPACKED_FILE_NAME);
     return 1;
