@@ -33,7 +33,7 @@ Bytes file_bytes(std::FILE* f) {
 
 std::FILE* temp_file_with(const Bytes& data) {
   std::FILE* f = std::tmpfile();
-  if (f) std::fwrite(data.data(), 1, data.size(), f);
+  if (f && !data.empty()) std::fwrite(data.data(), 1, data.size(), f);
   if (f) std::rewind(f);
   return f;
 }
