@@ -1,6 +1,6 @@
 // The full-screen logo: a 640 x 480 bitmap at 8 bits per pixel keeps its first 1078
 // bytes (headers and 256-entry palette) and gets its pixel rows turned top row first in
-// "FILE_TEM.STV", which is packed under the bitmap's name and removed.
+// "FILE_TEM.STV", which is packed under the name the user typed and removed.
 //
 // Invariants: the bitmap is read once into a block of 308,278 bytes; a bitmap is refused
 // unless its pixel rows lie wholly inside the bytes actually read (colours used at most
@@ -57,7 +57,7 @@ bool write_work_file(const std::vector<std::uint8_t>& block, const std::vector<s
 
 }  // namespace
 
-bool prepare_fullscreen_logo(const std::string& bitmap_name) {
+bool prepare_fullscreen_logo(const std::string& bitmap_name, const std::string& display_name) {
   pack_state.packed_file_written = false;  // only a packing below may say otherwise
 
   std::FILE* bitmap = std::fopen(bitmap_name.c_str(), "rb");
@@ -88,7 +88,7 @@ bool prepare_fullscreen_logo(const std::string& bitmap_name) {
   // A work file that cannot be written packs nothing; packed_file_written stays false.
   if (!write_work_file(block, rows)) return true;
   std::string work_path = WORK_FILE_NAME;  // pack_file may empty its copy
-  pack_file(work_path, 1, bitmap_name.c_str());
+  pack_file(work_path, 1, (display_name.empty() ? bitmap_name : display_name).c_str());
   std::remove(WORK_FILE_NAME);
   return true;
 }

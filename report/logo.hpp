@@ -16,9 +16,10 @@ void convert_logo_bitmap(const std::string& input_name, const std::string& outpu
 
 // Prepares the 640 x 480 8-bit bitmap `bitmap_name` (untrusted): its first 1078 bytes
 // (colours-used 0 stored as 256) and its rows turned top first go to "FILE_TEM.STV",
-// which is packed (pack_file, announce on, stored under `bitmap_name`) and removed.
+// which is packed (pack_file, announce on, stored under `display_name`, the name as the
+// user typed it, or `bitmap_name` when that is empty) and removed.
 // true: accepted (packed unless the work file could not be written; then
 // pack_state.packed_file_written stays false).  false: refused - not 640 x 480 at 8 bits,
 // colours used above 256, or the file too short for its rows - and nothing written.
 // Clears pack_state.packed_file_written on entry.
-bool prepare_fullscreen_logo(const std::string& bitmap_name);
+bool prepare_fullscreen_logo(const std::string& bitmap_name, const std::string& display_name = {});
