@@ -79,6 +79,7 @@ bool write_module_copy(std::uint32_t pos, std::uint32_t length) {
 // CPU_FILE.STV for the report.  A header sum error ends the run inside unpack_file.
 void unpack_microcode(std::uint32_t pos, std::uint32_t length) {
   if (!write_module_copy(pos, length)) return;  // the report then shows its headings only
+  std::fflush(stdout);  // the rows so far come before any message of the unpacking
   unpack_file(MODULE_COPY_NAME);
   if (std::rename(UNPACKED_FILE_NAME, MICROCODE_FILE_NAME) != 0) std::remove(UNPACKED_FILE_NAME);
   std::remove(MODULE_COPY_NAME);

@@ -44,6 +44,7 @@ constexpr Colour WHITE = {0xFF, 0xFF, 0xFF, 0x00};
 
 // Reads up to `count` bytes into the zero-filled `buffer`; missing bytes stay 0.
 void read_or_zero(std::FILE* file, std::uint8_t* buffer, std::size_t count) {
+  if (count == 0) return;  // rows of width 0: nothing to read (and no buffer)
   std::memset(buffer, 0, count);
   (void)std::fread(buffer, 1, count, file);
 }
