@@ -1,0 +1,126 @@
+// The shared fuzz-target support: the throwing end-of-run handler, the private working
+// directory and the per-input reset of every subsystem.
+#include "fuzz/harness.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "driver/run.hpp"
+#include "image/fatal.hpp"
+#include "image/module.hpp"
+#include "image/pack.hpp"
+#include "image/window.hpp"
+#include "lzh/lzh.hpp"
+
+namespace fs = std::filesystem;
+
+namespace fuzzing {
+
+namespace {
+
+struct Place {
+  bool ready = false;
+  std::string work_dir;   // the private working directory
+  int home = -1;          // descriptor of the directory the process started in
+};
+Place place;
+
+[[noreturn]] void throw_run_ended(int status) { throw RunEnded{status}; }
+
+void remove_work_dir() {
+  std::error_code ec;
+  if (!place.work_dir.empty()) fs::remove_all(place.work_dir, ec);
+}
+
+void prepare_once() {
+  if (place.ready) return;
+  set_end_run_handler(throw_run_ended);
+  std::string pattern = (fs::temp_directory_path() / "optmix-fuzz-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) broken("cannot create the working directory");
+  place.work_dir = pattern;
+  place.home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (place.home < 0) broken("cannot open the current directory");
+  std::atexit(remove_work_dir);
+  place.ready = true;
+}
+
+void close_stream(std::FILE*& stream) {
+  if (stream != nullptr) std::fclose(stream);
+  stream = nullptr;
+}
+
+void reset_everything() {
+  close_stream(streams.source_stream);
+  close_stream(streams.packed_stream);
+  close_stream(streams.archive_stream);
+  reset_image_state();  // closes the image file
+  reset_codec_state();
+  reset_pack_state();
+  reset_lzh_state();
+  reset_run_state();
+}
+
+void empty_work_dir() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(place.work_dir, ec)) {
+    std::error_code ignored;
+    fs::remove_all(entry.path(), ignored);
+  }
+}
+
+}  // namespace
+
+InputScope::InputScope() {
+  prepare_once();
+  reset_everything();
+  empty_work_dir();
+  if (::chdir(place.work_dir.c_str()) != 0) broken("cannot enter the working directory");
+}
+
+InputScope::~InputScope() {
+  std::fflush(stdout);
+  reset_everything();
+  empty_work_dir();
+  if (::fchdir(place.home) != 0) broken("cannot leave the working directory");
+}
+
+void broken(const std::string& what) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "fuzz invariant broken: %s\n", what.c_str());
+  std::abort();
+}
+
+void write_file(const std::string& name, const Bytes& data) {
+  std::ofstream out(name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  if (!out) broken("cannot write " + name);
+}
+
+Bytes read_file(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return {};
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string& name) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(name, ec));
+}
+
+std::vector<std::string> directory_entries() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(".", ec)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace fuzzing
