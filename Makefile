@@ -3,6 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX     ?= /usr/local
 DESTDIR    ?=
@@ -37,6 +38,15 @@ bench: deps
 	  -DOPTMIX_BUILD_BENCHMARKS=ON >/dev/null
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/codec_bench
+
+# libFuzzer targets (clang): FUZZ_SECONDS per target, FUZZ_TARGETS to choose some.
+fuzz: deps
+	@command -v clang++ >/dev/null 2>&1 || { echo "make fuzz needs clang++ and libclang-rt-14-dev:" \
+	  "apt-get install clang libclang-rt-14-dev"; exit 1; }
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DOPTMIX_FUZZ=ON -DOPTMIX_BUILD_TESTS=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run_fuzzers.sh $(FUZZ_BUILD)
 
 install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)

@@ -2,6 +2,7 @@
 // directory and the per-input reset of every subsystem.
 #include "fuzz/harness.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -68,6 +69,16 @@ void reset_everything() {
   reset_run_state();
 }
 
+// Open file descriptors of the process.
+int open_descriptors() {
+  int count = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d) != nullptr) ++count;
+    ::closedir(d);
+  }
+  return count;
+}
+
 void empty_work_dir() {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(place.work_dir, ec)) {
@@ -81,6 +92,7 @@ void empty_work_dir() {
 InputScope::InputScope() {
   prepare_once();
   reset_everything();
+  descriptors_ = open_descriptors();
   empty_work_dir();
   if (::chdir(place.work_dir.c_str()) != 0) broken("cannot enter the working directory");
 }
@@ -90,6 +102,7 @@ InputScope::~InputScope() {
   reset_everything();
   empty_work_dir();
   if (::fchdir(place.home) != 0) broken("cannot leave the working directory");
+  if (open_descriptors() != descriptors_) broken("a file was left open");
 }
 
 void broken(const std::string& what) {

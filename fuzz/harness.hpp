@@ -24,14 +24,17 @@ struct RunEnded {
 
 // One input's stay in the working directory.  The constructor installs the handler (on
 // first use), resets every subsystem and enters the emptied working directory; the
-// destructor closes the codec's streams, resets every subsystem, empties the directory
-// and goes back.
+// destructor closes the codec's streams, resets every subsystem, empties the directory,
+// goes back, and fails (broken) when a file opened during the input is still open.
 class InputScope {
  public:
   InputScope();
   ~InputScope();
   InputScope(const InputScope&) = delete;
   InputScope& operator=(const InputScope&) = delete;
+
+ private:
+  int descriptors_ = 0;
 };
 
 // A broken invariant: prints "fuzz invariant broken: <what>" on stderr and aborts, so
