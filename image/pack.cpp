@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "image/fatal.hpp"
 #include "image/module.hpp"
@@ -231,16 +232,15 @@ int read_header() {
 }
 
 void unpack_data() {
-  std::FILE* out = std::fopen(UNPACKED_FILE_NAME, "wb");
+  // Closed on every way out, also when an end-of-run handler unwinds from inside the
+  // decoder (the output stream would otherwise stay open for the rest of the process).
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(UNPACKED_FILE_NAME, "wb"), std::fclose);
   if (!out) {
     // Whatever stands under that name is not this module's output.
     std::remove(UNPACKED_FILE_NAME);
     return;
   }
-  if (!pack_work.header_read) {
-    std::fclose(out);
-    return;
-  }
+  if (!pack_work.header_read) return;
 
   const std::uint8_t* header = pack_work.header.bytes.data();
   const std::uint8_t method = header[HDR_METHOD_DIGIT];
@@ -248,7 +248,6 @@ void unpack_data() {
   const bool known = method == '0' || method == '4' || method == '5';
   if (!known || std::memcmp(header + HDR_METHOD, "-lh", 3) != 0 || header[HDR_METHOD + 4] != '-') {
     std::fprintf(stderr, "Unknown method: %u\n", static_cast<unsigned>(method));
-    std::fclose(out);
     return;
   }
 
@@ -262,10 +261,10 @@ void unpack_data() {
     } else {
       decode_chunk(n, buffer);
     }
-    write_with_crc(buffer, n, out);
+    write_with_crc(buffer, n, out.get());
     codec.original_size -= n;
   }
-  if (std::fclose(out) != 0) fatal("Unable to write");
+  if (std::fclose(out.release()) != 0) fatal("Unable to write");
   if (codec.running_crc != pack_work.file_crc)
     std::fprintf(stderr, "CRC error in %s\n", pack_work.stored_name.c_str());
 }
