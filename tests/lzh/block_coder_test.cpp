@@ -117,7 +117,7 @@ TEST_F(BlockCoderTest, ItemsAreGroupedUnderFlagBytes) {
   const BlockCoderState& bc = block_coder;
   const Bytes expected = {0x40, 'a', 300 - 256, 0x1F, 0xFF, 'b', 'c', 'd', 'e', 'f', 'g', 0x80, 253, 0, 1};
   EXPECT_EQ(Bytes(bc.symbol_buffer, bc.symbol_buffer + bc.buffer_fill), expected);
-  EXPECT_EQ(bc.litlen_freq['a'], 1);
+  EXPECT_EQ(bc.litlen_freq[unsigned{'a'}], 1);
   EXPECT_EQ(bc.dist_freq[13], 1);  // 8191 has 13 bits
   EXPECT_EQ(bc.dist_freq[1], 1);
 }
@@ -129,7 +129,7 @@ TEST_F(BlockCoderTest, AFullBufferIsWrittenWhenTheNextGroupOpens) {
   buffer_symbol('z', 0);
   EXPECT_GT(codec.packed_size, 0u);
   EXPECT_EQ(block_coder.buffer_fill, 2u);  // the new group: flag byte and 'z'
-  EXPECT_EQ(block_coder.litlen_freq['z'], 1);
+  EXPECT_EQ(block_coder.litlen_freq[unsigned{'z'}], 1);
   EXPECT_EQ(block_coder.litlen_freq[0], 0);
   Bytes packed = lzhtest::contents(out_);
   EXPECT_EQ(packed[0] << 8 | packed[1], 14544);  // the first block's item count
