@@ -3,8 +3,11 @@
 // write_packed_byte, which refuses to let the packed data reach the size of the input
 // read so far (codec.incompressible).
 // Input: in_window always holds the next 16 bits; bytes are fetched one at a time and
-// only while codec.packed_size is not 0, so nothing after the packed data is read.
+// only while packed bytes are left (codec.packed_size), so nothing after the packed data
+// is read; they come through a small read-ahead block (input_ahead).
 #include "lzh/bitio_internal.hpp"
+
+#include <cstdio>
 
 #include "lzh/block_coder_internal.hpp"
 #include "lzh/decoder_internal.hpp"
@@ -13,10 +16,25 @@
 CodecStreams streams;
 BitIoState bit_io;
 HuffmanTrees huffman_trees;
+InputAhead input_ahead;
 
 void reset_bit_io() {
   bit_io = BitIoState{};
   huffman_trees = HuffmanTrees{};
+  input_ahead.next = input_ahead.end = 0;
+  input_ahead.file_left = 0;
+}
+
+unsigned refill_input_ahead() {
+  InputAhead& in = input_ahead;
+  if (in.file_left == 0) return 0;
+  const unsigned want = in.file_left < INPUT_AHEAD_BYTES ? in.file_left : INPUT_AHEAD_BYTES;
+  std::size_t got = std::fread(in.bytes, 1, want, streams.archive_stream);
+  for (; got < want; ++got) in.bytes[got] = 0xFF;
+  in.file_left -= want;
+  in.next = 1;
+  in.end = want;
+  return in.bytes[0];
 }
 
 void reset_lzh_state() {
@@ -33,6 +51,8 @@ void start_bit_output() {
 }
 
 void start_bit_input() {
+  input_ahead.next = input_ahead.end = 0;
+  input_ahead.file_left = codec.packed_size;
   bit_io.in_window = 0;
   bit_io.in_byte = 0;
   bit_io.in_left = 0;

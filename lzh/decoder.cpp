@@ -217,32 +217,28 @@ namespace {
   return lookup_symbol(static_cast<unsigned>(bits >> 48), table, table_bits, alphabet);
 }
 
-// The most packed bytes that the item loop can fetch before it returns: at most 8,192
-// items until the chunk is full, each at most 16 + 16 + 12 bits (code lengths are 16
-// at most, extra distance bits 12).
-constexpr std::uint32_t MAX_FETCH_PER_CHUNK = DICT_SIZE * (16 + 16 + 12) / 8 + 8;
-
 // Decodes items into ring[r..total) until the ring is full or the block is used up.
-// Returns the new r.  With `Checked` false the caller has made sure that packed_size
-// cannot run out (MAX_FETCH_PER_CHUNK), so bytes are fetched without the test; either
-// way they are fetched exactly when consume_bits would fetch them.
-template <bool Checked>
+// Returns the new r.  Bytes are fetched exactly when consume_bits would fetch them.
 std::size_t decode_items(std::uint8_t* ring, std::size_t r, std::size_t total, BitReader& in,
                          unsigned& block_left, unsigned& from, unsigned& copy_left) {
   constexpr unsigned RING_MASK = DICT_SIZE - 1;
   const DecoderState& d = decoder;
   std::uint64_t bits = in.bits;
   int count = in.count;
-  std::uint32_t packed_left = in.packed_left;
-  std::FILE* const stream = in.stream;
   unsigned left = block_left;
   std::uint8_t* out = ring + r;
   std::uint8_t* const end = ring + total;
+  InputAhead& ahead = input_ahead;
+  const std::uint8_t* next = ahead.bytes + ahead.next;
+  const std::uint8_t* ahead_end = ahead.bytes + ahead.end;
 
   auto fetch = [&]() -> std::uint64_t {
-    if (Checked) return fetch_packed_byte(packed_left, stream);
-    --packed_left;
-    return static_cast<unsigned>(getc_unlocked(stream)) & 0xFF;
+    if (next != ahead_end) [[likely]]
+      return *next++;
+    const unsigned byte = refill_input_ahead();
+    next = ahead.bytes + ahead.next;
+    ahead_end = ahead.bytes + ahead.end;
+    return byte;
   };
   // Drops n (0..16) bits; then one or two bytes when fewer than 16 bits are left.
   auto consume = [&](unsigned n) {
@@ -318,7 +314,7 @@ std::size_t decode_items(std::uint8_t* ring, std::size_t r, std::size_t total, B
   }
   in.bits = bits;
   in.count = count;
-  in.packed_left = packed_left;
+  ahead.next = static_cast<unsigned>(next - ahead.bytes);
   block_left = left;
   return static_cast<std::size_t>(out - ring);
 }
@@ -361,11 +357,7 @@ void decode_chunk(std::uint16_t count, std::uint8_t* ring) {
       in.load();
       block_left = d.dec_block_left == 0 ? 0x10000 : d.dec_block_left;
     }
-    if (in.packed_left >= MAX_FETCH_PER_CHUNK) {
-      r = decode_items<false>(ring, r, total, in, block_left, from, copy_left);
-    } else {
-      r = decode_items<true>(ring, r, total, in, block_left, from, copy_left);
-    }
+    r = decode_items(ring, r, total, in, block_left, from, copy_left);
   }
   in.store();
   d.dec_block_left = static_cast<std::uint16_t>(block_left);
