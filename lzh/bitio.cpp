@@ -8,6 +8,7 @@
 #include "lzh/bitio_internal.hpp"
 
 #include <cstdio>
+#include <cstring>
 
 #include "lzh/block_coder_internal.hpp"
 #include "lzh/decoder_internal.hpp"
@@ -21,20 +22,29 @@ InputAhead input_ahead;
 void reset_bit_io() {
   bit_io = BitIoState{};
   huffman_trees = HuffmanTrees{};
-  input_ahead.next = input_ahead.end = 0;
+  input_ahead.next = input_ahead.end = input_ahead.real_end = 0;
   input_ahead.file_left = 0;
 }
 
 unsigned refill_input_ahead() {
   InputAhead& in = input_ahead;
-  if (in.file_left == 0) return 0;
-  const unsigned want = in.file_left < INPUT_AHEAD_BYTES ? in.file_left : INPUT_AHEAD_BYTES;
-  std::size_t got = std::fread(in.bytes, 1, want, streams.archive_stream);
-  for (; got < want; ++got) in.bytes[got] = 0xFF;
-  in.file_left -= want;
-  in.next = 1;
-  in.end = want;
-  return in.bytes[0];
+  const unsigned keep = in.next < INPUT_KEEP_BYTES ? in.next : INPUT_KEEP_BYTES;
+  const unsigned dropped = in.next - keep;
+  std::memmove(in.bytes, in.bytes + dropped, keep);
+  in.real_end = in.real_end > dropped ? in.real_end - dropped : 0;
+  in.next = keep;
+  if (in.file_left > 0) {
+    const unsigned want = in.file_left < INPUT_AHEAD_BYTES ? in.file_left : INPUT_AHEAD_BYTES;
+    std::size_t got = std::fread(in.bytes + keep, 1, want, streams.archive_stream);
+    for (; got < want; ++got) in.bytes[keep + got] = 0xFF;
+    in.file_left -= want;
+    in.end = keep + want;
+    in.real_end = in.end;
+  } else {
+    std::memset(in.bytes + keep, 0, INPUT_AHEAD_BYTES);
+    in.end = keep + INPUT_AHEAD_BYTES;
+  }
+  return in.bytes[in.next++];
 }
 
 void reset_lzh_state() {
@@ -51,7 +61,7 @@ void start_bit_output() {
 }
 
 void start_bit_input() {
-  input_ahead.next = input_ahead.end = 0;
+  input_ahead.next = input_ahead.end = input_ahead.real_end = 0;
   input_ahead.file_left = codec.packed_size;
   bit_io.in_window = 0;
   bit_io.in_byte = 0;

@@ -100,23 +100,34 @@ inline void put_bits(unsigned n, unsigned x) {
 // The packed bytes that the bit input has read from streams.archive_stream but not yet
 // fetched.  They are read in blocks of up to 4,096 bytes, never more than the packed
 // bytes not yet read (`file_left`), so nothing after the packed data is read; a stream
-// that ends early gives 255 for each missing byte, as a single-byte read would.  The
-// packed bytes not yet fetched, codec.packed_size, are file_left + (end - next).
+// that ends early gives 255 for each missing byte, as a single-byte read would.  Once
+// the packed data is used up the block is filled with zero bytes (the zero bits that
+// follow it).  The last 8 fetched bytes stay in front of `next` across refills, so a
+// reader that fetched ahead can give whole bytes back (BitReader::settle).
 inline constexpr unsigned INPUT_AHEAD_BYTES = 4096;
+inline constexpr unsigned INPUT_KEEP_BYTES = 8;
 struct InputAhead {
-  std::uint8_t bytes[INPUT_AHEAD_BYTES] = {};
+  std::uint8_t bytes[INPUT_KEEP_BYTES + INPUT_AHEAD_BYTES] = {};
   unsigned next = 0;             // index of the next byte to fetch
   unsigned end = 0;              // bytes held
+  unsigned real_end = 0;         // bytes[0 .. real_end) are packed data, the rest zero fill
   std::uint32_t file_left = 0;   // packed bytes not yet read from the stream
 };
 extern InputAhead input_ahead;
 
-// Refills input_ahead from streams.archive_stream and fetches its first byte; 0 (and
-// nothing read) once all packed bytes are fetched.
+// The packed bytes not yet fetched: what codec.packed_size says.
+inline std::uint32_t packed_bytes_left() {
+  const InputAhead& in = input_ahead;
+  return in.file_left + (in.real_end > in.next ? in.real_end - in.next : 0);
+}
+
+// Refills input_ahead (from streams.archive_stream while packed bytes are left, else
+// with zeros) and fetches its first new byte.
 unsigned refill_input_ahead();
 
 // Next byte of the packed input: the next packed byte while any is left (a missing byte
-// at the end of the stream reads as 255), afterwards 0.
+// at the end of the stream reads as 255), afterwards 0.  Called only once `next` has
+// caught up with what the reader holds (see BitReader::settle).
 inline unsigned fetch_packed_byte() {
   InputAhead& in = input_ahead;
   if (in.next != in.end) return in.bytes[in.next++];
@@ -143,7 +154,7 @@ struct BitReader {
     bit_io.in_window = static_cast<std::uint16_t>(bits >> 48);
     bit_io.in_byte = static_cast<std::uint8_t>(bits >> (48 - left));
     bit_io.in_left = left;
-    codec.packed_size = input_ahead.file_left + (input_ahead.end - input_ahead.next);
+    codec.packed_size = packed_bytes_left();
   }
   // The next 16 bits of the stream, as in_window.
   unsigned window() const { return static_cast<unsigned>(bits >> 48); }
