@@ -468,3 +468,40 @@ TEST(DecoderStateTest, TheBitStateAfterEachChunkMatchesTheBytesFetched) {
 }
 
 }  // namespace
+
+namespace {
+
+// decode_litlen and decode_distance, one symbol at a time as the block format reads,
+// agree with decode_chunk's loop on whole streams.
+TEST(DecoderStateTest, SymbolBySymbolDecodingAgreesWithDecodeChunk) {
+  for (const char* kind : {"x86", "text", "picture", "zeros"}) {
+    SCOPED_TRACE(kind);
+    lzhtest::reset_everything();
+    Bytes input;
+    for (const auto& named : codec_inputs::input_table())
+      if (std::string(named.name) == kind) input = named.make(70000);
+    lzhtest::Compressed c = lzhtest::compress(input);
+    ASSERT_FALSE(c.incompressible);
+
+    std::FILE* archive = lzhtest::file_with(c.packed);
+    streams.archive_stream = archive;
+    codec.packed_size = c.packed_size;
+    start_decode();
+    Bytes out;
+    while (out.size() < input.size()) {
+      const unsigned symbol = decode_litlen();
+      if (symbol < 256) {
+        out.push_back(static_cast<std::uint8_t>(symbol));
+        continue;
+      }
+      const std::size_t distance = decode_distance() + 1u;
+      ASSERT_LE(distance, out.size());
+      for (unsigned k = 0; k < symbol - 253; ++k) out.push_back(out[out.size() - distance]);
+    }
+    std::fclose(archive);
+    out.resize(input.size());
+    EXPECT_TRUE(out == input);
+  }
+}
+
+}  // namespace
