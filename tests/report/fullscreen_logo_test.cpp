@@ -1,5 +1,7 @@
 // The full-screen 256-colour logo: which bitmaps are refused (nothing written), and the
 // module an accepted one becomes.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -55,9 +57,12 @@ TEST_F(FullscreenLogoTest, RefusedBitmapsWriteNothing) {
   }
 }
 
-TEST_F(FullscreenLogoTest, MissingBitmapIsRefused) {
+TEST_F(FullscreenLogoTest, MissingBitmapOrDirectoryIsRefused) {
   EXPECT_FALSE(prepare_fullscreen_logo("missing.bmp"));
   EXPECT_TRUE(dir.entries().empty());
+  ::mkdir(dir.file("folder.bmp").c_str(), 0700);
+  EXPECT_FALSE(prepare_fullscreen_logo("folder.bmp"));
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"folder.bmp"});
 }
 
 TEST_F(FullscreenLogoTest, AcceptedBitmapBecomesAModuleTopRowFirst) {

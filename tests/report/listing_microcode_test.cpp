@@ -162,6 +162,26 @@ TEST_F(MicrocodeListingTest, UnknownMethodGivesTheHeadingsOnly) {
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"stn.bin"});
 }
 
+TEST_F(MicrocodeListingTest, CompressedMicrocodeModuleIsUnpacked) {
+  Bytes content = microcode_content(updates(5));
+  content.resize(4096, 0x00);  // padding that compresses well
+  dir.write("cpu.bin", content);
+  pack_state.load_text = "4001:0";
+  std::string path = "cpu.bin";
+  pack_file(path, 0, nullptr);
+  const Bytes module = dir.read("bios.rom");
+  ASSERT_EQ(module.at(5), '5');
+  std::remove("cpu.bin");
+  std::remove("bios.rom");
+
+  load(main0_with(module));
+  const auto [out, err] = list();
+  EXPECT_EQ(err, "");
+  EXPECT_NE(out.find("  0. Cpucode          01000(4.00K)"), std::string::npos) << out;
+  EXPECT_EQ(out.substr(out.find("\n     ** Micro")), MICROCODE_HEADING + FIVE_CELLS);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"stn.bin"});
+}
+
 class MicrocodeListingDeathTest : public MicrocodeListingTest {};
 
 TEST_F(MicrocodeListingDeathTest, WrongHeaderSumEndsTheRunAfterTheRowsPrinted) {
