@@ -114,4 +114,12 @@ TEST_F(FullscreenLogoTest, AcceptedBitmapBecomesAModuleTopRowFirst) {
   }
 }
 
+TEST_F(FullscreenLogoTest, WorkFileThatCannotBeWrittenPacksNothing) {
+  ::mkdir(dir.file("FILE_TEM.STV").c_str(), 0700);
+  dir.write("logo.bmp", bmp8(640, 480, 8, 256, fullscreen_pixels()));
+  EXPECT_TRUE(prepare_fullscreen_logo("logo.bmp", "Logo.BMP"));  // a valid bitmap all the same
+  EXPECT_FALSE(pack_state.packed_file_written);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"FILE_TEM.STV", "logo.bmp"}));
+}
+
 }  // namespace
