@@ -159,9 +159,10 @@ bool plan_append(int row, std::uint64_t pos, std::uint64_t length, Placement& pl
   if (pos > end) return false;
   const std::uint64_t growth = pos + length - end;
   const std::uint32_t image_base = WINDOW_SIZE - image.window.image_size;
-  // The region moves to start - growth, inside the image that grows at its front by
-  // growth bytes: the region must lie in the image, the image stay within the window.
-  if (start < image_base) return false;
+  // The region moves down over the growth bytes below it, and the image grows at its
+  // front by as many: only a region that begins at the image's first byte may grow, or
+  // the move would overwrite image bytes and the file would gain bytes from below it.
+  if (start != image_base) return false;
   if (growth > start || growth > WINDOW_SIZE - image.window.image_size) return false;
   const std::uint32_t field_at = image.packmap_start_ref;
   if (!window_has(field_at, 4)) return false;

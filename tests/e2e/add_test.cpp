@@ -122,7 +122,7 @@ TEST(Add, AddsUnderItemsIntoTheFirstRegionOfTheTargetGroup) {
     EXPECT_EQ(bios_rom.back(), 0x00);
     w.expect_erased(c.start + m.length, c.end);
     w.expect_unchanged_outside(c.start, c.end);
-    EXPECT_EQ(w.dir.entries(), (std::vector<std::string>{"bios.rom", c.file, "stn.bin"}));
+    EXPECT_EQ(w.dir.entries(), e2e::sorted({"bios.rom", c.file, "stn.bin"}));
     EXPECT_EQ(w.extracted(c.item), c.content);
   }
 }
@@ -236,12 +236,13 @@ TEST(Add, ChainsThatRunPastTheRegionOrHoldNoMarkerAreSkipped) {
 }
 
 TEST(Add, APackedMapRegionGrowsDownwardsAndTheFileAtItsFront) {
-  // A 256 KiB image whose only region [0xF8000, 0xFC000) is nearly full.
+  // A 256 KiB image whose region [0xC0000, 0xC4000) starts at its first byte and is
+  // nearly full.
   ImageBuilder b(0x40000);
-  b.pack_map(0x11, 0xFFFF8000, 0xFFFFC000);
-  b.erase(0xF8000, 0xFC000);
+  b.pack_map(0x11, 0xFFFC0000, 0xFFFC4000);
+  b.erase(0xC0000, 0xC4000);
   const Bytes filler = testimg::stored_module("FILL.BIN", 0x4011, Bytes(0x4000 - 300, 0x66));
-  const std::uint32_t free_at = b.add_module(0xF8000, filler);
+  const std::uint32_t free_at = b.add_module(0xC0000, filler);
   Workspace w(b);
   const Bytes content = testimg::pseudo_random(1000, 10);  // stored: module of 1000 + 35 + 4
   w.dir.write("VGA.BIN", content);
@@ -249,27 +250,27 @@ TEST(Add, APackedMapRegionGrowsDownwardsAndTheFileAtItsFront) {
   ASSERT_EQ(r.status, 0) << r.out;
   const Bytes bios_rom = w.dir.read("bios.rom");
   const std::uint32_t length = static_cast<std::uint32_t>(bios_rom.size() + 1);
-  const std::uint32_t h = free_at + length - 0xFC000;
+  const std::uint32_t h = free_at + length - 0xC4000;
 
   const Bytes now = w.image();
   ASSERT_EQ(now.size(), b.bytes.size() + h);
-  const std::uint32_t new_start = 0xF8000 - h;
   // The packed map's start field was lowered by h; its end stayed.
-  ImageBuilder expect_map(static_cast<std::uint32_t>(now.size()));
-  expect_map.bytes = now;
-  EXPECT_EQ(expect_map.le32(0xFFFF0), 0xFFFF8000u - h);
-  EXPECT_EQ(expect_map.le32(0xFFFF4), 0xFFFFC000u);
-  const auto modules = chain(now, new_start, 0xFC000);
+  ImageBuilder grown(static_cast<std::uint32_t>(now.size()));
+  grown.bytes = now;
+  EXPECT_EQ(grown.le32(0xFFFF0), 0xFFFC0000u - h);
+  EXPECT_EQ(grown.le32(0xFFFF4), 0xFFFC4000u);
+  // The file's first bytes are the moved start of the region; the new module ends at
+  // the region's end.
+  const auto modules = chain(now, 0xC0000 - h, 0xC4000);
   ASSERT_EQ(modules.size(), 2u);
+  EXPECT_EQ(modules[0].pos, 0xC0000 - h);
   EXPECT_EQ(modules[0].file, filler);
   expect_placed(modules[1], bios_rom);
-  EXPECT_EQ(modules[1].pos + modules[1].length, 0xFC000u);
+  EXPECT_EQ(modules[1].pos + modules[1].length, 0xC4000u);
   // Everything above the region is as it was, the map's start field aside.
-  Bytes above_now(now.end() - 0x4000, now.end()), above_then(b.bytes.end() - 0x4000, b.bytes.end());
-  for (int i = 0; i < 4; ++i) above_now[0x3FF0 + i] = above_then[0x3FF0 + i];
+  Bytes above_now(now.end() - 0x3C000, now.end()), above_then(b.bytes.end() - 0x3C000, b.bytes.end());
+  for (int i = 0; i < 4; ++i) above_now[0x3C000 - 0x10 + i] = above_then[0x3C000 - 0x10 + i];
   EXPECT_EQ(above_now, above_then);
-  // Below the region: the image's old first bytes moved down by h.
-  EXPECT_EQ(Bytes(now.begin() + h, now.begin() + h + 0x38000), Bytes(b.bytes.begin(), b.bytes.begin() + 0x38000));
   // And the grown image loads again and extracts the new module.
   EXPECT_EQ(w.extracted({"/vga"}), content);
 }
@@ -369,8 +370,11 @@ TEST(Add, RefusedInputs) {
       {"missing ACPITBL.EXE", [](auto&) {}, {"/ACPITBL"}, "ACPITBL.EXE open in failure !!!\n", 54, false},
       {"ACPITBL.EXE a directory", [](auto& d) { std::filesystem::create_directory(d.file("ACPITBL.EXE")); },
        {"/ACPITBL"}, "ACPITBL.EXE open in failure !!!\n", 54, false},
-      {"missing DSDT.AML", [](auto& d) { d.write_text("ACPITBL.EXE", "table"); }, {"/ACPITBL"},
-       "DSDT.AML open in failure !!!\n", 54, false},
+      {"missing DSDT.AML", [](auto& d) {
+         d.write_text("ACPITBL.EXE", "table");
+         d.write_text("ACPITBL.BIN", "table");  // made anew before the table is looked for
+       },
+       {"/ACPITBL"}, "DSDT.AML open in failure !!!\n", 54, false},
       {"empty ACPITBL.EXE", [](auto& d) { d.write("ACPITBL.EXE", {}); }, {"/ACPITBL", "/D"},
        "Not found ACPITBL file !!!\n", 0, true},
   };

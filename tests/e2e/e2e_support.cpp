@@ -79,6 +79,11 @@ Bytes code_like(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
+std::vector<std::string> sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::size_t dots(const std::string& s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '.')); }
 
 }  // namespace e2e

@@ -47,6 +47,9 @@ Bytes text(const std::string& s);
 // Compressible content shaped like code: repeated blocks with small changes.
 Bytes code_like(std::size_t size, std::uint32_t seed);
 
+// The names, sorted as ScratchDir::entries() lists them.
+std::vector<std::string> sorted(std::vector<std::string> names);
+
 // Number of '.' characters in s.
 std::size_t dots(const std::string& s);
 
