@@ -62,6 +62,11 @@ bool prepare_fullscreen_logo(const std::string& bitmap_name, const std::string& 
 
   std::FILE* bitmap = std::fopen(bitmap_name.c_str(), "rb");
   if (!bitmap) return false;
+  struct stat st {};
+  if (::fstat(::fileno(bitmap), &st) != 0 || !S_ISREG(st.st_mode)) {  // not a regular file
+    std::fclose(bitmap);
+    return false;
+  }
   std::vector<std::uint8_t> block(BLOCK_BYTES, 0);
   const std::size_t got = std::fread(block.data(), 1, block.size(), bitmap);
   std::fclose(bitmap);

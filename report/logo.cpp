@@ -49,6 +49,11 @@ void read_or_zero(std::FILE* file, std::uint8_t* buffer, std::size_t count) {
   (void)std::fread(buffer, 1, count, file);
 }
 
+bool is_regular_file(std::FILE* file) {
+  struct stat st {};
+  return ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool write_all(int fd, const std::uint8_t* data, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
@@ -79,6 +84,10 @@ void convert_logo_bitmap(const std::string& input_name, const std::string& outpu
                          bool preset_grey_blue, bool preset_black_white) {
   std::FILE* input = std::fopen(input_name.c_str(), "rb");
   if (!input) return;
+  if (!is_regular_file(input)) {  // a directory or device counts as a file not opened
+    std::fclose(input);
+    return;
+  }
   int output = ::open(output_name.c_str(), O_RDWR | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR);
   if (output < 0) {
     std::fclose(input);
