@@ -32,8 +32,11 @@ void reset_pack_state();
 int pack_file(std::string& input_path, std::uint8_t announce, const char* display_name);
 
 // Reads the one module in `module_file_name` (untrusted) and writes its original bytes
-// to "original.tmp".  A wrong header sum is fatal("Header sum error"); an unknown method
-// prints "Unknown method: %u\n" on stderr and leaves "original.tmp" empty; a CRC
-// mismatch after unpacking prints "CRC error in %s\n" (stored name) on stderr.  A
-// missing file or one without a header (first byte 0) gives an empty "original.tmp".
+// to "original.tmp".  A wrong header sum, or a file ending inside its header, is
+// fatal("Header sum error"); missing stored bytes fatal("Can't read"); damaged -lh5-
+// tables fatal("Bad table") (exit 1).  An unknown method prints "Unknown method: %u\n"
+// on stderr and leaves "original.tmp" empty; a CRC mismatch after unpacking prints
+// "CRC error in %s\n" (stored name) on stderr.  A missing file or one without a header
+// (first byte 0) gives an empty "original.tmp"; when "original.tmp" cannot be created
+// no file of that name is left.
 void unpack_file(const std::string& module_file_name);

@@ -191,7 +191,7 @@ int load_image(const std::string& path) {
 
 void write_back_image() {
   namespace fs = std::filesystem;
-  const std::string& shown = image.window.path;
+  const std::string& shown = image.window.shown_name.empty() ? image.window.path : image.window.shown_name;
   auto fail = [&](const std::string& temp) {
     if (!temp.empty()) ::unlink(temp.c_str());
     close_image_file();
@@ -200,7 +200,7 @@ void write_back_image() {
   };
 
   std::error_code ec;
-  const fs::path target = fs::canonical(shown, ec);
+  const fs::path target = fs::canonical(image.window.path, ec);
   struct stat st {};
   if (ec || ::stat(target.c_str(), &st) != 0) fail("");
 

@@ -19,7 +19,8 @@ inline constexpr std::uint32_t LOGO_PALETTE_OFFSET = 0x7E05A;
 struct ImageWindow {
   std::vector<std::uint8_t> base;   // WINDOW_SIZE bytes once loaded
   std::uint32_t image_size = 0;     // bytes of the image, at most WINDOW_SIZE
-  std::string path;                 // the image file name as given
+  std::string path;                 // the file read and rewritten (letter case resolved)
+  std::string shown_name;           // the image file name as typed, for messages
   int image_file = -1;              // descriptor, open read-write from loading to write-back
 };
 
@@ -68,7 +69,7 @@ int find_area_maps();
 
 // Writes the window's image bytes to a temporary file beside the image, syncs it and
 // renames it over the image (through a symbolic link, keeping the permission bits).
-// On any failure prints "Can't write %s\n" with the image name, removes the temporary
+// On any failure prints "Can't write %s\n" with shown_name, removes the temporary
 // file, leaves the image as it was and ends the process with exit code 1.
 void write_back_image();
 
