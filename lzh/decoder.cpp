@@ -50,6 +50,18 @@ void read_block_header() {
 
 }  // namespace
 
+namespace {
+
+// table[0 .. n - 1] = value, four entries per store where it can.
+inline void fill_entries(std::uint16_t* table, unsigned n, std::uint16_t value) {
+  const std::uint64_t four = value * 0x0001000100010001ull;
+  unsigned i = 0;
+  for (; i + 4 <= n; i += 4) std::memcpy(table + i, &four, 8);
+  for (; i < n; ++i) table[i] = value;
+}
+
+}  // namespace
+
 void build_table(unsigned nchar, const std::uint8_t* lengths, unsigned table_bits,
                  std::uint16_t* table) {
   unsigned count[MAX_CODE_BITS + 1] = {};
@@ -90,7 +102,7 @@ void build_table(unsigned nchar, const std::uint8_t* lengths, unsigned table_bit
     if (len == 0) continue;
     unsigned next = static_cast<std::uint16_t>(start[len] + weight[len]);
     if (len <= table_bits) {
-      for (unsigned i = start[len]; i < next; ++i) table[i] = static_cast<std::uint16_t>(ch);
+      fill_entries(table + start[len], next - start[len], static_cast<std::uint16_t>(ch));
     } else {
       unsigned k = start[len];
       std::uint16_t* entry = &table[k >> shift];
