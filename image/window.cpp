@@ -205,7 +205,10 @@ void write_back_image() {
   struct stat st {};
   if (ec || ::stat(target.c_str(), &st) != 0) fail("");
 
-  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".optmix-XXXXXX")).string();
+  std::string temp = target.parent_path().string();
+  temp += "/.";
+  temp += target.filename().string();
+  temp += ".optmix-XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) fail("");
 
