@@ -140,15 +140,30 @@ void BM_decode(benchmark::State& state) {
   state.SetLabel(std::string(input_kind.name) + (expanded ? ", expanded stream" : ""));
 }
 
-void input_table_args(benchmark::internal::Benchmark* b) {
-  for (std::size_t i = 0; i < codec_inputs::input_table().size(); ++i)
-    for (std::int64_t size : {64 * 1024, 1024 * 1024}) b->Args({static_cast<std::int64_t>(i), size});
-  b->ArgNames({"input", "bytes"});
-}
-
-BENCHMARK(BM_encode)->Apply(input_table_args)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_decode)->Apply(input_table_args)->Unit(benchmark::kMillisecond);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+// One encode and one decode benchmark per named input and size, e.g. "encode/x86/1MiB";
+// each passes (input index, size) to the benchmark body.
+int main(int argc, char** argv) {
+  const auto& table = codec_inputs::input_table();
+  const struct {
+    const char* name;
+    void (*body)(benchmark::State&);
+  } kinds[] = {{"encode", BM_encode}, {"decode", BM_decode}};
+  for (const auto& kind : kinds) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      for (std::int64_t size : {64 * 1024, 1024 * 1024}) {
+        std::string name = std::string(kind.name) + "/" + table[i].name + "/" +
+                           (size == 64 * 1024 ? "64KiB" : "1MiB");
+        benchmark::RegisterBenchmark(name.c_str(), kind.body)
+            ->Args({static_cast<std::int64_t>(i), size})
+            ->Unit(benchmark::kMillisecond);
+      }
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

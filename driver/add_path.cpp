@@ -14,6 +14,7 @@
 #include "driver/run.hpp"
 #include "image/common.hpp"
 #include "image/fatal.hpp"
+#include "image/file_io.hpp"
 #include "image/pack.hpp"
 #include "report/logo.hpp"
 

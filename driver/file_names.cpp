@@ -3,8 +3,6 @@
 // inputs only when they are regular files.
 #include "driver/file_names.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -42,15 +40,4 @@ std::string resolve_input_name(const std::string& typed) {
   if (candidates.empty()) return typed;
   std::sort(candidates.begin(), candidates.end());
   return slash == std::string::npos ? candidates.front() : dir + candidates.front();
-}
-
-std::FILE* open_regular_for_reading(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return nullptr;
-  struct stat st {};
-  if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fclose(f);
-    return nullptr;
-  }
-  return f;
 }

@@ -8,7 +8,3 @@
 // exists; otherwise the first entry (in byte order of names) of its directory whose name
 // equals it ignoring ASCII case; otherwise the name as typed (which then fails to open).
 std::string resolve_input_name(const std::string& typed);
-
-// Opens `path` for binary reading only when it names a regular file (after following
-// links); nullptr for a missing file, a directory or any other kind of file.
-std::FILE* open_regular_for_reading(const std::string& path);

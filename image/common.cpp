@@ -14,17 +14,15 @@
 //   are 0xFF after every change.
 #include "image/common.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "driver/exit_codes.hpp"
 #include "image/fatal.hpp"
+#include "image/file_io.hpp"
 #include "image/module.hpp"
 #include "image/pack.hpp"
 #include "image/window.hpp"
@@ -295,21 +293,7 @@ namespace {
 
 // Writes the module without its sum byte to "FILE_BUF.BIN"; false when it cannot.
 bool write_extract_buffer(std::uint32_t pos, std::uint32_t length) {
-  int fd = ::open(EXTRACT_BUFFER_NAME, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const std::uint8_t* src = image.window.base.data() + pos;
-  const std::size_t total = length - 1;
-  std::size_t done = 0;
-  bool ok = true;
-  while (ok && done < total) {
-    const ssize_t put = ::write(fd, src + done, total - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) ok = false;
-    else done += static_cast<std::size_t>(put);
-  }
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) std::remove(EXTRACT_BUFFER_NAME);
-  return ok;
+  return write_new_file(EXTRACT_BUFFER_NAME, {{image.window.base.data() + pos, length - 1}});
 }
 
 }  // namespace

@@ -41,6 +41,24 @@ void build_crc_table() {
     for (int k = 0; k < 8; ++k) value = (value & 1) ? (value >> 1) ^ 0xA001u : value >> 1;
     codec.crc_table[i] = static_cast<std::uint16_t>(value);
   }
+  codec.crc_slices[0] = codec.crc_table;
+  for (std::size_t k = 1; k < codec.crc_slices.size(); ++k)
+    for (unsigned i = 0; i < 256; ++i) {
+      const std::uint16_t previous = codec.crc_slices[k - 1][i];
+      codec.crc_slices[k][i] = static_cast<std::uint16_t>(codec.crc_table[previous & 0xFF] ^ (previous >> 8));
+    }
+}
+
+void crc_update(const std::uint8_t* data, std::size_t count) {
+  const auto& t = codec.crc_slices;
+  std::uint32_t crc = codec.running_crc;
+  for (; count >= 8; count -= 8, data += 8) {
+    const std::uint32_t low = (data[0] | (data[1] << 8)) ^ crc;
+    crc = t[7][low & 0xFF] ^ t[6][low >> 8] ^ t[5][data[2]] ^ t[4][data[3]] ^ t[3][data[4]] ^
+          t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
+  }
+  for (; count > 0; --count, ++data) crc = t[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
+  codec.running_crc = static_cast<std::uint16_t>(crc);
 }
 
 void write_with_crc(const std::uint8_t* buffer, std::size_t count, std::FILE* stream) {

@@ -12,7 +12,6 @@
 // bytes or ends the run, and compares the CRC of what it produced with the header's.
 #include "image/pack.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 #include <memory>
 
 #include "image/fatal.hpp"
+#include "image/file_io.hpp"
 #include "image/module.hpp"
 #include "image/pack_internal.hpp"
 #include "lzh/lzh.hpp"
@@ -33,11 +33,6 @@ namespace {
 
 constexpr unsigned HEADER_FIXED_BYTES = 25;   // H = name length + 25
 constexpr char METHOD_COMPRESSED[] = "-lh5-";
-
-bool is_regular_file(std::FILE* stream) {
-  struct stat st {};
-  return ::fstat(::fileno(stream), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 }  // namespace
 
@@ -96,11 +91,7 @@ void store_copy() {
 }
 
 int add_file(std::uint8_t announce) {
-  std::FILE* input = std::fopen(pack_work.input_path.c_str(), "rb");
-  if (input && !is_regular_file(input)) {
-    std::fclose(input);
-    input = nullptr;
-  }
+  std::FILE* input = open_regular_for_reading(pack_work.input_path);
   if (!input) {
     std::fprintf(stderr, "Can't open %s\n", pack_work.input_path.c_str());
     return 0;

@@ -19,6 +19,7 @@
 
 #include "driver/exit_codes.hpp"
 #include "image/fatal.hpp"
+#include "image/file_io.hpp"
 
 ImageState image;
 
@@ -204,20 +205,15 @@ void write_back_image() {
   struct stat st {};
   if (ec || ::stat(target.c_str(), &st) != 0) fail("");
 
-  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".optmix-XXXXXX")).string();
+  std::string temp = target.parent_path().string();
+  temp += "/.";
+  temp += target.filename().string();
+  temp += ".optmix-XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) fail("");
 
   const std::uint32_t size = image.window.image_size;
-  const std::uint8_t* src = image.window.base.data() + (WINDOW_SIZE - size);
-  std::uint32_t done = 0;
-  bool ok = true;
-  while (ok && done < size) {
-    ssize_t put = ::write(fd, src + done, size - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) ok = false;
-    else done += static_cast<std::uint32_t>(put);
-  }
+  bool ok = write_all(fd, image.window.base.data() + (WINDOW_SIZE - size), size);
   ok = ok && ::fchmod(fd, st.st_mode & 07777) == 0;
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;

@@ -54,64 +54,107 @@ inline void write_packed_byte(unsigned byte) {
 // Nothing pending: out_free = 8, out_bits = 0.
 void start_bit_output();
 
+// The output state in locals, for loops that write many codes: put() is put_bits on
+// (out_bits, out_free); load() and store() convert from and to bit_io.
+struct BitWriterState {
+  std::uint32_t bits;
+  unsigned free;
+
+  void load() {
+    bits = bit_io.out_bits;
+    free = bit_io.out_free;
+  }
+  void store() const {
+    bit_io.out_bits = bits;
+    bit_io.out_free = free;
+  }
+  void put(unsigned n, unsigned x) {
+    if (n < free) {
+      free -= n;
+      bits |= x << free;
+      return;
+    }
+    n -= free;
+    write_packed_byte(bits | (x >> n));
+    if (n < 8) {
+      free = 8 - n;
+      bits = x << free;
+      return;
+    }
+    write_packed_byte(x >> (n - 8));
+    free = 16 - n;
+    bits = x << free;
+  }
+};
+
 // Writes the low n (0..16) bits of x (x < 2^n), most significant first.  Full bytes go
 // out through write_packed_byte.  put_bits(7, 0) pads a pending partial byte with zeros
 // and writes it; with nothing pending it writes nothing.
 inline void put_bits(unsigned n, unsigned x) {
-  unsigned free = bit_io.out_free;
-  if (n < free) {
-    free -= n;
-    bit_io.out_free = free;
-    bit_io.out_bits |= x << free;
-    return;
-  }
-  n -= free;
-  write_packed_byte(bit_io.out_bits | (x >> n));
-  if (n < 8) {
-    bit_io.out_free = 8 - n;
-    bit_io.out_bits = x << (8 - n);
-    return;
-  }
-  write_packed_byte(x >> (n - 8));
-  bit_io.out_free = 16 - n;
-  bit_io.out_bits = x << (16 - n);
+  BitWriterState w;
+  w.load();
+  w.put(n, x);
+  w.store();
 }
 
-// Next byte of the packed input: while codec.packed_size is not 0 it is decremented and
-// the next byte of streams.archive_stream is returned (end of file reads as 255);
-// afterwards 0.  Never reads more than packed_size bytes.
-inline unsigned fetch_packed_byte(std::uint32_t& packed_left, std::FILE* stream) {
-  if (packed_left == 0) return 0;
-  --packed_left;
-  return static_cast<unsigned>(getc_unlocked(stream)) & 0xFF;
+// The packed bytes that the bit input has read from streams.archive_stream but not yet
+// fetched.  They are read in blocks of up to 4,096 bytes, never more than the packed
+// bytes not yet read (`file_left`), so nothing after the packed data is read; a stream
+// that ends early gives 255 for each missing byte, as a single-byte read would.  Once
+// the packed data is used up the block is filled with zero bytes (the zero bits that
+// follow it).  The last 8 fetched bytes stay in front of `next` across refills, so a
+// reader that fetched ahead can give whole bytes back (BitReader::settle).
+inline constexpr unsigned INPUT_AHEAD_BYTES = 4096;
+inline constexpr unsigned INPUT_KEEP_BYTES = 8;
+struct InputAhead {
+  std::uint8_t bytes[INPUT_KEEP_BYTES + INPUT_AHEAD_BYTES] = {};
+  unsigned next = 0;             // index of the next byte to fetch
+  unsigned end = 0;              // bytes held
+  unsigned real_end = 0;         // bytes[0 .. real_end) are packed data, the rest zero fill
+  std::uint32_t file_left = 0;   // packed bytes not yet read from the stream
+};
+extern InputAhead input_ahead;
+
+// The packed bytes not yet fetched: what codec.packed_size says.
+inline std::uint32_t packed_bytes_left() {
+  const InputAhead& in = input_ahead;
+  return in.file_left + (in.real_end > in.next ? in.real_end - in.next : 0);
+}
+
+// Refills input_ahead (from streams.archive_stream while packed bytes are left, else
+// with zeros) and fetches its first new byte.
+unsigned refill_input_ahead();
+
+// Next byte of the packed input: the next packed byte while any is left (a missing byte
+// at the end of the stream reads as 255), afterwards 0.  Called only once `next` has
+// caught up with what the reader holds (see BitReader::settle).
+inline unsigned fetch_packed_byte() {
+  InputAhead& in = input_ahead;
+  if (in.next != in.end) return in.bytes[in.next++];
+  return refill_input_ahead();
 }
 
 // The input state in a form that is cheap to work on inside a loop: the next `count`
 // (16..24) bits of the stream stand left-aligned in `bits`, so that the 16-bit window is
 // bits >> 48.  Bytes are fetched exactly when consume_bits would fetch them (whenever
-// fewer than 16 bits are left), so a BitReader consumes and reads exactly as
-// consume_bits does.  load() and store() convert from and to bit_io and
-// codec.packed_size.
+// fewer than 16 bits are left), so a BitReader consumes exactly as consume_bits does.
+// load() and store() convert from and to bit_io; store() also sets codec.packed_size.
 struct BitReader {
   std::uint64_t bits;
   int count;
-  std::uint32_t packed_left;
-  std::FILE* stream;
 
   void load() {
     const unsigned left = bit_io.in_left;
     const std::uint64_t rest = bit_io.in_byte & ((1u << left) - 1);
     bits = static_cast<std::uint64_t>(bit_io.in_window) << 48 | rest << (48 - left);
     count = 16 + static_cast<int>(left);
-    packed_left = codec.packed_size;
-    stream = streams.archive_stream;
   }
   void store() const {
     const unsigned left = static_cast<unsigned>(count - 16);
     bit_io.in_window = static_cast<std::uint16_t>(bits >> 48);
     bit_io.in_byte = static_cast<std::uint8_t>(bits >> (48 - left));
     bit_io.in_left = left;
-    codec.packed_size = packed_left;
+    codec.packed_size = packed_bytes_left();
   }
   // The next 16 bits of the stream, as in_window.
   unsigned window() const { return static_cast<unsigned>(bits >> 48); }
@@ -123,7 +166,7 @@ struct BitReader {
     count -= static_cast<int>(n);
     while (count < 16) {
       // count >= 0 here: a byte lands right after the bits still held.
-      bits |= static_cast<std::uint64_t>(fetch_packed_byte(packed_left, stream)) << (56 - count);
+      bits |= static_cast<std::uint64_t>(fetch_packed_byte()) << (56 - count);
       count += 8;
     }
   }
@@ -138,7 +181,9 @@ struct BitReader {
 };
 
 // in_window = in_byte = in_left = 0, then consume_bits(16): the window holds the first
-// two bytes of the packed data (zero bits once packed_size is used up).
+// two bytes of the packed data (zero bits once packed_size is used up).  From here on
+// the bit input counts the packed bytes left itself (input_ahead) and keeps
+// codec.packed_size up to date.
 void start_bit_input();
 
 // Drops the n most significant bits of in_window and refills it from

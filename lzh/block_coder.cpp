@@ -43,29 +43,6 @@ void start_block_output() {
   start_bit_output();
 }
 
-void buffer_symbol(unsigned c, unsigned p) {
-  BlockCoderState& bc = block_coder;
-  bc.flag_bit >>= 1;
-  if (bc.flag_bit == 0) {
-    bc.flag_bit = 0x80;
-    if (bc.buffer_fill >= bc.symbol_buffer_size - 24) {
-      flush_block();
-      if (codec.incompressible) return;
-      bc.buffer_fill = 0;
-    }
-    bc.flag_index = bc.buffer_fill;
-    bc.symbol_buffer[bc.buffer_fill++] = 0;
-  }
-  bc.symbol_buffer[bc.buffer_fill++] = static_cast<std::uint8_t>(c);
-  ++bc.litlen_freq[c];
-  if (c >= 256) {
-    bc.symbol_buffer[bc.flag_index] |= static_cast<std::uint8_t>(bc.flag_bit);
-    bc.symbol_buffer[bc.buffer_fill++] = static_cast<std::uint8_t>(p >> 8);
-    bc.symbol_buffer[bc.buffer_fill++] = static_cast<std::uint8_t>(p);
-    ++bc.dist_freq[distance_symbol(p)];
-  }
-}
-
 void finish_block_output() {
   if (codec.incompressible) return;
   flush_block();
@@ -109,7 +86,12 @@ void flush_block() {
     put_bits(DIST_COUNT_BITS, root);
   }
 
+  // The items, with the bit output state in locals.
   const std::uint8_t* item = bc.symbol_buffer;
+  const std::uint8_t* litlen_len = bc.litlen_len;
+  const std::uint16_t* litlen_code = bc.litlen_code;
+  BitWriterState out;
+  out.load();
   unsigned flags = 0;
   for (unsigned i = 0; i < size; ++i) {
     if (i % 8 == 0) {
@@ -118,15 +100,23 @@ void flush_block() {
       flags <<= 1;
     }
     if (flags & 0x80) {
-      put_litlen(*item++ + 256u);
-      unsigned p = static_cast<unsigned>(item[0]) << 8 | item[1];
+      const unsigned c = *item++ + 256u;
+      out.put(litlen_len[c], litlen_code[c]);
+      const unsigned p = static_cast<unsigned>(item[0]) << 8 | item[1];
       item += 2;
-      put_distance(p);
+      const unsigned d = distance_symbol(p);  // put_distance
+      out.put(bc.small_len[d], bc.small_code[d]);
+      if (d > 1) out.put(d - 1, p & (0xFFFFu >> (17 - d)));
     } else {
-      put_litlen(*item++);
+      const unsigned c = *item++;
+      out.put(litlen_len[c], litlen_code[c]);
     }
-    if (codec.incompressible) return;
+    if (codec.incompressible) {
+      out.store();
+      return;
+    }
   }
+  out.store();
   std::memset(bc.litlen_freq, 0, LITLEN_SYMBOLS * sizeof bc.litlen_freq[0]);
   std::memset(bc.dist_freq, 0, DIST_SYMBOLS * sizeof bc.dist_freq[0]);
 }

@@ -54,10 +54,6 @@ void reset_block_coder();
 // bit output.
 void start_block_output();
 
-// Buffers literal c (0..255, p = 0) or match symbol c (256..509) with distance code p
-// (0..8191) and counts them.  Opening a group in the last 24 bytes of the buffer writes
-// the block first; if that raised codec.incompressible the symbol is dropped.
-void buffer_symbol(unsigned c, unsigned p);
 
 // After the last symbol: unless codec.incompressible is set, writes the last block and
 // pads the final byte with zero bits.
@@ -112,4 +108,35 @@ void put_distance(unsigned p);
 // Bit length of p: 0 for 0, else the number of its highest set bit plus one.
 inline unsigned distance_symbol(unsigned p) {
   return p == 0 ? 0 : 32 - static_cast<unsigned>(__builtin_clz(p));
+}
+
+// Buffers literal c (0..255, p = 0) or match symbol c (256..509) with distance code p
+// (0..8191) and counts them.  Opening a group in the last 24 bytes of the buffer writes
+// the block first; if that raised codec.incompressible the symbol is dropped.
+inline void buffer_symbol(unsigned c, unsigned p) {
+  BlockCoderState& bc = block_coder;
+  unsigned flag_bit = bc.flag_bit >> 1;
+  unsigned fill = bc.buffer_fill;
+  std::uint8_t* buffer = bc.symbol_buffer;
+  if (flag_bit == 0) {
+    flag_bit = 0x80;
+    if (fill >= bc.symbol_buffer_size - 24) {
+      bc.flag_bit = flag_bit;
+      flush_block();
+      if (codec.incompressible) return;
+      fill = 0;
+    }
+    bc.flag_index = fill;
+    buffer[fill++] = 0;
+  }
+  bc.flag_bit = flag_bit;
+  buffer[fill++] = static_cast<std::uint8_t>(c);
+  ++bc.litlen_freq[c];
+  if (c >= 256) {
+    buffer[bc.flag_index] |= static_cast<std::uint8_t>(flag_bit);
+    buffer[fill++] = static_cast<std::uint8_t>(p >> 8);
+    buffer[fill++] = static_cast<std::uint8_t>(p);
+    ++bc.dist_freq[distance_symbol(p)];
+  }
+  bc.buffer_fill = fill;
 }

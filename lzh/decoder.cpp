@@ -50,6 +50,18 @@ void read_block_header() {
 
 }  // namespace
 
+namespace {
+
+// table[0 .. n - 1] = value, four entries per store where it can.
+inline void fill_entries(std::uint16_t* table, unsigned n, std::uint16_t value) {
+  const std::uint64_t four = value * 0x0001000100010001ull;
+  unsigned i = 0;
+  for (; i + 4 <= n; i += 4) std::memcpy(table + i, &four, 8);
+  for (; i < n; ++i) table[i] = value;
+}
+
+}  // namespace
+
 void build_table(unsigned nchar, const std::uint8_t* lengths, unsigned table_bits,
                  std::uint16_t* table) {
   unsigned count[MAX_CODE_BITS + 1] = {};
@@ -90,7 +102,7 @@ void build_table(unsigned nchar, const std::uint8_t* lengths, unsigned table_bit
     if (len == 0) continue;
     unsigned next = static_cast<std::uint16_t>(start[len] + weight[len]);
     if (len <= table_bits) {
-      for (unsigned i = start[len]; i < next; ++i) table[i] = static_cast<std::uint16_t>(ch);
+      fill_entries(table + start[len], next - start[len], static_cast<std::uint16_t>(ch));
     } else {
       unsigned k = start[len];
       std::uint16_t* entry = &table[k >> shift];
@@ -108,11 +120,28 @@ void build_table(unsigned nchar, const std::uint8_t* lengths, unsigned table_bit
   }
 }
 
+namespace {
+
+// get_bits on a reader.
+inline unsigned take_bits(BitReader& in, unsigned n) {
+  if (n == 0) return 0;
+  const unsigned value = in.peek(n);
+  in.consume(n);
+  return value;
+}
+
+}  // namespace
+
+// The readers below work on a BitReader (the bit state in locals, consumed exactly as
+// consume_bits does) and store it back before a table is built.
 void read_small_lengths(unsigned nn, unsigned count_bits, int special) {
   std::uint8_t* len = decoder.dec_small_len;
-  unsigned n = get_bits(count_bits);
+  BitReader in;
+  in.load();
+  const unsigned n = take_bits(in, count_bits);
   if (n == 0) {
-    unsigned c = get_bits(count_bits);
+    const unsigned c = take_bits(in, count_bits);
+    in.store();
     if (c >= nn) fatal("Bad table");
     std::memset(len, 0, nn);
     for (unsigned i = 0; i < SMALL_TABLE_ENTRIES; ++i)
@@ -121,7 +150,7 @@ void read_small_lengths(unsigned nn, unsigned count_bits, int special) {
   }
   unsigned i = 0;
   while (i < n) {
-    unsigned window = bit_io.in_window;
+    const unsigned window = in.window();
     unsigned c = window >> 13;
     if (c == 7) {
       unsigned bit = 1u << 12;
@@ -130,24 +159,28 @@ void read_small_lengths(unsigned nn, unsigned count_bits, int special) {
         ++c;
       }
     }
-    consume_bits(c < 7 ? 3 : c - 3);
+    in.consume_any(c < 7 ? 3 : c - 3);
     if (i < nn) len[i] = static_cast<std::uint8_t>(c);
     ++i;
     if (static_cast<int>(i) == special) {
-      for (unsigned zeros = get_bits(2); zeros > 0; --zeros, ++i) {
+      for (unsigned zeros = take_bits(in, 2); zeros > 0; --zeros, ++i) {
         if (i < nn) len[i] = 0;
       }
     }
   }
+  in.store();
   for (; i < nn; ++i) len[i] = 0;
   build_table(nn, len, SMALL_TABLE_BITS, decoder.dec_small_table);
 }
 
 void read_litlen_lengths() {
   std::uint8_t* len = decoder.dec_litlen_len;
-  unsigned n = get_bits(LITLEN_COUNT_BITS);
+  BitReader in;
+  in.load();
+  const unsigned n = take_bits(in, LITLEN_COUNT_BITS);
   if (n == 0) {
-    unsigned c = get_bits(LITLEN_COUNT_BITS);
+    const unsigned c = take_bits(in, LITLEN_COUNT_BITS);
+    in.store();
     if (c >= LITLEN_SYMBOLS) fatal("Bad table");
     std::memset(len, 0, LITLEN_SYMBOLS);
     for (unsigned i = 0; i < LITLEN_TABLE_ENTRIES; ++i)
@@ -156,10 +189,12 @@ void read_litlen_lengths() {
   }
   unsigned i = 0;
   while (i < n) {
-    unsigned c = read_symbol(decoder.dec_small_table, SMALL_TABLE_BITS, PRE_SYMBOLS,
-                             decoder.dec_small_len);
+    // A pre-code symbol.
+    const unsigned c = lookup_symbol(in.window(), decoder.dec_small_table, SMALL_TABLE_BITS,
+                                     PRE_SYMBOLS);
+    in.consume(decoder.dec_small_len[c]);
     if (c <= 2) {
-      unsigned run = c == 0 ? 1 : c == 1 ? get_bits(4) + 3 : get_bits(9) + 20;
+      unsigned run = c == 0 ? 1 : c == 1 ? take_bits(in, 4) + 3 : take_bits(in, 9) + 20;
       for (; run > 0; --run, ++i) {
         if (i < LITLEN_SYMBOLS) len[i] = 0;
       }
@@ -168,6 +203,7 @@ void read_litlen_lengths() {
       ++i;
     }
   }
+  in.store();
   for (; i < LITLEN_SYMBOLS; ++i) len[i] = 0;
   build_table(LITLEN_SYMBOLS, len, LITLEN_TABLE_BITS, decoder.dec_litlen_table);
 }
@@ -217,49 +253,59 @@ namespace {
   return lookup_symbol(static_cast<unsigned>(bits >> 48), table, table_bits, alphabet);
 }
 
-// The most packed bytes that the item loop can fetch before it returns: at most 8,192
-// items until the chunk is full, each at most 16 + 16 + 12 bits (code lengths are 16
-// at most, extra distance bits 12).
-constexpr std::uint32_t MAX_FETCH_PER_CHUNK = DICT_SIZE * (16 + 16 + 12) / 8 + 8;
+// The most bits one item takes: a literal/length code, a distance code and 12 extra bits.
+constexpr int MAX_ITEM_BITS = 16 + 16 + 12;
 
 // Decodes items into ring[r..total) until the ring is full or the block is used up.
-// Returns the new r.  With `Checked` false the caller has made sure that packed_size
-// cannot run out (MAX_FETCH_PER_CHUNK), so bytes are fetched without the test; either
-// way they are fetched exactly when consume_bits would fetch them.
-template <bool Checked>
+// Returns the new r.  Before each item the bit buffer is topped up to at least 44 bits,
+// with one 8-byte load when the read-ahead block holds 8 more bytes, so the item itself
+// never fetches.  On return the whole bytes fetched beyond what consume_bits would have
+// fetched are given back, so the bit state and packed_size are exactly consume_bits'.
 std::size_t decode_items(std::uint8_t* ring, std::size_t r, std::size_t total, BitReader& in,
                          unsigned& block_left, unsigned& from, unsigned& copy_left) {
   constexpr unsigned RING_MASK = DICT_SIZE - 1;
   const DecoderState& d = decoder;
+  InputAhead& ahead = input_ahead;
+  // `bits`: `count` valid bits, left-aligned; the bits below them are the stream's next
+  // bits or zeros, so or-ing a byte in at its place never disturbs them.
   std::uint64_t bits = in.bits;
   int count = in.count;
-  std::uint32_t packed_left = in.packed_left;
-  std::FILE* const stream = in.stream;
   unsigned left = block_left;
   std::uint8_t* out = ring + r;
   std::uint8_t* const end = ring + total;
 
-  auto fetch = [&]() -> std::uint64_t {
-    if (Checked) return fetch_packed_byte(packed_left, stream);
-    --packed_left;
-    return static_cast<unsigned>(getc_unlocked(stream)) & 0xFF;
+  // The read-ahead position in locals; ahead.next is brought up to date around every
+  // byte-wise fetch and on return.
+  const std::uint8_t* next = ahead.bytes + ahead.next;
+  // An 8-byte load may start below fast_end (nowhere when fewer than 8 bytes are held).
+  auto fast_end_of = [&ahead]() { return ahead.bytes + (ahead.end >= 8 ? ahead.end - 7 : 0); };
+  const std::uint8_t* fast_end = fast_end_of();
+  auto fetch_byte = [&]() {
+    bits |= static_cast<std::uint64_t>(fetch_packed_byte()) << (56 - count);
+    count += 8;
   };
-  // Drops n (0..16) bits; then one or two bytes when fewer than 16 bits are left.
+  auto top_up = [&]() {
+    if (next < fast_end) [[likely]] {
+      std::uint64_t word;
+      std::memcpy(&word, next, 8);
+      bits |= __builtin_bswap64(word) >> count;
+      next += static_cast<unsigned>(63 - count) >> 3;
+      count |= 56;
+    } else {
+      ahead.next = static_cast<unsigned>(next - ahead.bytes);
+      while (count <= 56) fetch_byte();
+      next = ahead.bytes + ahead.next;
+      fast_end = fast_end_of();
+    }
+  };
   auto consume = [&](unsigned n) {
     bits <<= n;
     count -= static_cast<int>(n);
-    if (count < 16) {
-      bits |= fetch() << (56 - count);
-      count += 8;
-      if (count < 16) [[unlikely]] {
-        bits |= fetch() << (56 - count);
-        count += 8;
-      }
-    }
   };
 
   while (left != 0) {
     --left;
+    if (count < MAX_ITEM_BITS) top_up();
     unsigned c = d.dec_litlen_table[bits >> (64 - LITLEN_TABLE_BITS)];
     if (c >= LITLEN_SYMBOLS) [[unlikely]]
       c = walk_tree(bits, d.dec_litlen_table, LITLEN_TABLE_BITS, LITLEN_SYMBOLS);
@@ -316,9 +362,14 @@ std::size_t decode_items(std::uint8_t* ring, std::size_t r, std::size_t total, B
     out += n;
     if (out == end) break;
   }
-  in.bits = bits;
+  // Settle: exactly the bytes consume_bits would have fetched (16..23 bits held).
+  ahead.next = static_cast<unsigned>(next - ahead.bytes);
+  while (count < 16) fetch_byte();
+  const int extra_bytes = (count - 16) >> 3;
+  ahead.next -= static_cast<unsigned>(extra_bytes);
+  count -= 8 * extra_bytes;
+  in.bits = bits & (~std::uint64_t{0} << (64 - count));
   in.count = count;
-  in.packed_left = packed_left;
   block_left = left;
   return static_cast<std::size_t>(out - ring);
 }
@@ -361,11 +412,7 @@ void decode_chunk(std::uint16_t count, std::uint8_t* ring) {
       in.load();
       block_left = d.dec_block_left == 0 ? 0x10000 : d.dec_block_left;
     }
-    if (in.packed_left >= MAX_FETCH_PER_CHUNK) {
-      r = decode_items<false>(ring, r, total, in, block_left, from, copy_left);
-    } else {
-      r = decode_items<true>(ring, r, total, in, block_left, from, copy_left);
-    }
+    r = decode_items(ring, r, total, in, block_left, from, copy_left);
   }
   in.store();
   d.dec_block_left = static_cast<std::uint16_t>(block_left);

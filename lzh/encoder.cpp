@@ -68,55 +68,72 @@ void init_dictionary() {
   for (int i = CHAIN_HEADS; i < SIBLING_NEXT_ENTRIES; ++i) mf.sibling_next[i] = 0;
 }
 
-int find_child(int q, int c) {
+namespace {
+
+// Local copies of the array pointers, so that the hot loop keeps them in registers
+// (byte stores into the arrays could otherwise alias the record that holds them).
+struct Arrays {
+  std::uint8_t* text;
+  std::uint8_t* depth;
+  std::uint8_t* children;
+  std::uint16_t* position;
+  std::int16_t* parent;
+  std::int16_t* prev;
+  std::int16_t* next;
+};
+
+inline Arrays arrays() {
   const MatchFinderState& mf = match_finder;
-  std::int16_t* parent = mf.node_parent;
-  const std::int16_t* next = mf.sibling_next;
-  int r = next[chain_head(q, c)];
-  parent[0] = static_cast<std::int16_t>(q);
-  while (parent[r] != q) r = next[r];
+  return {mf.text_window, mf.node_depth, mf.child_count, mf.node_position,
+          mf.node_parent, mf.sibling_prev, mf.sibling_next};
+}
+
+[[gnu::always_inline]] inline int find_child_in(const Arrays& a, int q, int c) {
+  int r = a.next[chain_head(q, c)];
+  a.parent[0] = static_cast<std::int16_t>(q);
+  while (a.parent[r] != q) r = a.next[r];
   return r;
 }
 
-void add_child(int q, int c, int r) {
-  MatchFinderState& mf = match_finder;
-  int h = chain_head(q, c);
-  int t = mf.sibling_next[h];
-  mf.sibling_next[h] = static_cast<std::int16_t>(r);
-  mf.sibling_next[r] = static_cast<std::int16_t>(t);
-  mf.sibling_prev[t] = static_cast<std::int16_t>(r);
-  mf.sibling_prev[r] = static_cast<std::int16_t>(h);
-  mf.node_parent[r] = static_cast<std::int16_t>(q);
-  ++mf.child_count[q];
+[[gnu::always_inline]] inline void add_child_in(const Arrays& a, int q, int c, int r) {
+  const int h = chain_head(q, c);
+  const int t = a.next[h];
+  a.next[h] = static_cast<std::int16_t>(r);
+  a.next[r] = static_cast<std::int16_t>(t);
+  a.prev[t] = static_cast<std::int16_t>(r);
+  a.prev[r] = static_cast<std::int16_t>(h);
+  a.parent[r] = static_cast<std::int16_t>(q);
+  ++a.children[q];
 }
 
-void split_node(int old) {
+// split_node with match_length `length` and match_position `pos`.
+[[gnu::always_inline]] inline void split_in(const Arrays& a, int old, int cur, int length, int pos) {
   MatchFinderState& mf = match_finder;
-  int fresh = mf.free_node;
-  mf.free_node = mf.sibling_next[fresh];
-  mf.child_count[fresh] = 0;
-  int t = mf.sibling_prev[old];
-  mf.sibling_prev[fresh] = static_cast<std::int16_t>(t);
-  mf.sibling_next[t] = static_cast<std::int16_t>(fresh);
-  t = mf.sibling_next[old];
-  mf.sibling_next[fresh] = static_cast<std::int16_t>(t);
-  mf.sibling_prev[t] = static_cast<std::int16_t>(fresh);
-  mf.node_parent[fresh] = mf.node_parent[old];
-  mf.node_depth[fresh] = static_cast<std::uint8_t>(mf.match_length);
-  mf.node_position[fresh] = static_cast<std::uint16_t>(mf.current_position);
-  add_child(fresh, mf.text_window[mf.match_position + mf.match_length], old);
-  add_child(fresh, mf.text_window[mf.current_position + mf.match_length], mf.current_position);
+  const int fresh = mf.free_node;
+  mf.free_node = a.next[fresh];
+  a.children[fresh] = 0;
+  int t = a.prev[old];
+  a.prev[fresh] = static_cast<std::int16_t>(t);
+  a.next[t] = static_cast<std::int16_t>(fresh);
+  t = a.next[old];
+  a.next[fresh] = static_cast<std::int16_t>(t);
+  a.prev[t] = static_cast<std::int16_t>(fresh);
+  a.parent[fresh] = a.parent[old];
+  a.depth[fresh] = static_cast<std::uint8_t>(length);
+  a.position[fresh] = static_cast<std::uint16_t>(cur);
+  add_child_in(a, fresh, a.text[pos + length], old);
+  add_child_in(a, fresh, a.text[cur + length], cur);
 }
 
-void insert_position() {
-  MatchFinderState& mf = match_finder;
-  const std::uint8_t* text = mf.text_window;
-  const std::uint8_t* depth = mf.node_depth;
-  std::uint16_t* position = mf.node_position;
-  std::int16_t* parent = mf.node_parent;
-  std::int16_t* next = mf.sibling_next;
-  const int cur = mf.current_position;
-  int length = mf.match_length;
+// insert_position with current_position `cur`; `length` and `pos` are match_length and
+// match_position, read on entry and left with the match found.
+[[gnu::always_inline]] inline void insert_in(const Arrays& a, const int cur, int& length,
+                                             int& pos) {
+  const std::uint8_t* text = a.text;
+  const std::uint8_t* depth = a.depth;
+  std::uint16_t* position = a.position;
+  std::int16_t* parent = a.parent;
+  std::int16_t* next = a.next;
   int q;
   int r;
 
@@ -124,7 +141,7 @@ void insert_position() {
     // Case A: the string here shares at least length - 1 bytes with the one at
     // match_position + 1; start from that string's leaf.
     --length;
-    r = (mf.match_position + 1) | ROOT_BASE;
+    r = (pos + 1) | ROOT_BASE;
     while (parent[r] == 0) r = next[r];
     q = parent[r];
     while (depth[q] >= length) {
@@ -140,20 +157,20 @@ void insert_position() {
   } else {
     // Case B: from the root of the first byte.
     q = ROOT_BASE + text[cur];
-    int c = text[cur + 1];
-    r = find_child(q, c);
+    const int c = text[cur + 1];
+    r = find_child_in(a, q, c);
     if (r == 0) {
-      add_child(q, c, cur);
-      mf.match_length = 1;
+      add_child_in(a, q, c, cur);
+      length = 1;
       return;
     }
     length = 2;
   }
 
   // Scan: r is a child of q and the first `length` bytes agree.
+  const std::uint8_t* here = text + cur;
   for (;;) {
     int limit;
-    int pos;
     if (r >= ROOT_BASE) {
       limit = MAX_MATCH;
       pos = r;
@@ -162,37 +179,28 @@ void insert_position() {
       pos = position[r] & ~PROPAGATE_FLAG;
     }
     if (pos >= cur) pos -= DICT_SIZE;
-    const std::uint8_t* here = text + cur;
     const std::uint8_t* there = text + pos;
     while (length < limit) {
       if (here[length] != there[length]) {
-        mf.match_length = length;
-        mf.match_position = static_cast<std::int16_t>(pos);
-        split_node(r);
+        split_in(a, r, cur, length, pos);
         return;
       }
       ++length;
     }
-    if (length >= static_cast<int>(MAX_MATCH)) {
-      mf.match_length = length;
-      mf.match_position = static_cast<std::int16_t>(pos);
-      break;
-    }
+    if (length >= static_cast<int>(MAX_MATCH)) break;
     position[r] = static_cast<std::uint16_t>(cur);
     q = r;
-    int c = here[length];
-    r = find_child(q, c);
+    const int c = here[length];
+    r = find_child_in(a, q, c);
     if (r == 0) {
-      mf.match_length = length;
-      mf.match_position = static_cast<std::int16_t>(pos);
-      add_child(q, c, cur);
+      add_child_in(a, q, c, cur);
       return;
     }
     ++length;
   }
 
   // A full 256-byte match: the new leaf takes the old leaf r's place.
-  std::int16_t* prev = mf.sibling_prev;
+  std::int16_t* prev = a.prev;
   int t = prev[r];
   prev[cur] = static_cast<std::int16_t>(t);
   next[t] = static_cast<std::int16_t>(cur);
@@ -204,13 +212,12 @@ void insert_position() {
   next[r] = static_cast<std::int16_t>(cur);
 }
 
-void delete_position() {
-  MatchFinderState& mf = match_finder;
-  std::int16_t* parent = mf.node_parent;
-  std::int16_t* prev = mf.sibling_prev;
-  std::int16_t* next = mf.sibling_next;
-  std::uint16_t* position = mf.node_position;
-  const int cur = mf.current_position;
+// delete_position with current_position `cur`.
+[[gnu::always_inline]] inline void delete_in(const Arrays& a, const int cur) {
+  std::int16_t* parent = a.parent;
+  std::int16_t* prev = a.prev;
+  std::int16_t* next = a.next;
+  std::uint16_t* position = a.position;
   auto adjusted = [cur](int p) { return p >= cur ? p - static_cast<int>(DICT_SIZE) : p; };
 
   if (parent[cur] == 0) return;
@@ -221,7 +228,7 @@ void delete_position() {
   r = parent[cur];
   parent[cur] = 0;
   if (r >= ROOT_BASE) return;
-  if (--mf.child_count[r] > 1) return;
+  if (--a.children[r] > 1) return;
 
   // r keeps a single child: dissolve it, passing its position up first.
   int t = adjusted(position[r] & ~PROPAGATE_FLAG);
@@ -239,7 +246,7 @@ void delete_position() {
     if (u > s) s = u;
     position[q] = static_cast<std::uint16_t>(s | ROOT_BASE | PROPAGATE_FLAG);
   }
-  s = find_child(r, mf.text_window[t + mf.node_depth[r]]);
+  s = find_child_in(a, r, a.text[t + a.depth[r]]);
   t = prev[s];
   u = next[s];
   next[t] = static_cast<std::int16_t>(u);
@@ -252,50 +259,108 @@ void delete_position() {
   next[s] = static_cast<std::int16_t>(t);
   parent[s] = parent[r];
   parent[r] = 0;
+  MatchFinderState& mf = match_finder;
   next[r] = mf.free_node;
   mf.free_node = static_cast<std::int16_t>(r);
 }
+
+// Slides the window when `cur` reached 16384: returns the bytes read.
+[[gnu::noinline]] int slide_window(std::uint8_t show_progress) {
+  MatchFinderState& mf = match_finder;
+  std::memmove(mf.text_window, mf.text_window + DICT_SIZE, DICT_SIZE + MAX_MATCH);
+  const std::size_t got =
+      read_with_crc(mf.text_window + DICT_SIZE + MAX_MATCH, DICT_SIZE, streams.source_stream);
+  if (show_progress != 0) std::fputc('.', stderr);
+  return static_cast<int>(got);
+}
+
+}  // namespace
+
+int find_child(int q, int c) { return find_child_in(arrays(), q, c); }
+
+void add_child(int q, int c, int r) { add_child_in(arrays(), q, c, r); }
+
+void split_node(int old) {
+  const MatchFinderState& mf = match_finder;
+  split_in(arrays(), old, mf.current_position, mf.match_length, mf.match_position);
+}
+
+void insert_position() {
+  MatchFinderState& mf = match_finder;
+  int length = mf.match_length;
+  int pos = mf.match_position;
+  insert_in(arrays(), mf.current_position, length, pos);
+  mf.match_length = length;
+  mf.match_position = static_cast<std::int16_t>(pos);
+}
+
+void delete_position() { delete_in(arrays(), match_finder.current_position); }
 
 void advance_position(std::uint8_t show_progress) {
   MatchFinderState& mf = match_finder;
   --mf.lookahead_bytes;
   if (++mf.current_position == static_cast<int>(2 * DICT_SIZE)) {
-    std::memmove(mf.text_window, mf.text_window + DICT_SIZE, DICT_SIZE + MAX_MATCH);
-    std::size_t got = read_with_crc(mf.text_window + DICT_SIZE + MAX_MATCH, DICT_SIZE,
-                                    streams.source_stream);
-    mf.lookahead_bytes += static_cast<int>(got);
+    mf.lookahead_bytes += slide_window(show_progress);
     mf.current_position = DICT_SIZE;
-    if (show_progress != 0) std::fputc('.', stderr);
   }
   delete_position();
   insert_position();
 }
 
+// The encode loop keeps current_position, match_length, match_position and
+// lookahead_bytes in locals and stores them back at the end.  Each pass advances one
+// position; after a match is sent, the passes that skip its remaining positions
+// (`owed`) neither test the loop condition nor clip the match length until the last.
 void encode(std::uint8_t show_progress) {
   MatchFinderState& mf = match_finder;
   alloc_dictionary();
   init_dictionary();
   start_block_output();
-  mf.lookahead_bytes = static_cast<int>(
-      read_with_crc(mf.text_window + DICT_SIZE, DICT_SIZE + MAX_MATCH, streams.source_stream));
-  mf.match_length = 0;
+  const Arrays a = arrays();
+  int lookahead = static_cast<int>(
+      read_with_crc(a.text + DICT_SIZE, DICT_SIZE + MAX_MATCH, streams.source_stream));
   mf.current_position = DICT_SIZE;
+  mf.match_length = 0;
   insert_position();
-  if (mf.match_length > mf.lookahead_bytes) mf.match_length = mf.lookahead_bytes;
+  int cur = DICT_SIZE;
+  int length = mf.match_length;
+  int pos = mf.match_position;
+  if (length > lookahead) length = lookahead;
 
-  while (mf.lookahead_bytes > 0 && !codec.incompressible) {
-    int last_length = mf.match_length;
-    int last_position = mf.match_position;
-    advance_position(show_progress);
-    if (mf.match_length > mf.lookahead_bytes) mf.match_length = mf.lookahead_bytes;
-    if (mf.match_length > last_length || last_length < static_cast<int>(MIN_MATCH)) {
-      buffer_symbol(mf.text_window[mf.current_position - 1], 0);
+  int last_length = 0;
+  int last_position = 0;
+  int owed = 0;
+  for (;;) {
+    if (owed == 0) {
+      if (lookahead <= 0 || codec.incompressible) break;
+      last_length = length;
+      last_position = pos;
+    }
+    // advance_position
+    --lookahead;
+    if (++cur == static_cast<int>(2 * DICT_SIZE)) {
+      lookahead += slide_window(show_progress);
+      cur = DICT_SIZE;
+    }
+    delete_in(a, cur);
+    insert_in(a, cur, length, pos);
+
+    if (owed > 0) {
+      if (--owed == 0 && length > lookahead) length = lookahead;
+      continue;
+    }
+    if (length > lookahead) length = lookahead;
+    if (length > last_length || last_length < static_cast<int>(MIN_MATCH)) {
+      buffer_symbol(a.text[cur - 1], 0);
     } else {
       buffer_symbol(static_cast<unsigned>(last_length) + 253,
-                    static_cast<unsigned>(mf.current_position - last_position - 2) & (DICT_SIZE - 1));
-      while (--last_length > 0) advance_position(show_progress);
-      if (mf.match_length > mf.lookahead_bytes) mf.match_length = mf.lookahead_bytes;
+                    static_cast<unsigned>(cur - last_position - 2) & (DICT_SIZE - 1));
+      owed = last_length - 1;
     }
   }
+  mf.current_position = static_cast<std::int16_t>(cur);
+  mf.match_length = length;
+  mf.match_position = static_cast<std::int16_t>(pos);
+  mf.lookahead_bytes = lookahead;
   finish_block_output();
 }

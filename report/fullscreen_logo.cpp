@@ -5,17 +5,14 @@
 // Invariants: the bitmap is read once into a block of 308,278 bytes; a bitmap is refused
 // unless its pixel rows lie wholly inside the bytes actually read (colours used at most
 // 256), so every row copied is file data.  A refusal writes nothing.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "image/file_io.hpp"
 #include "image/module.hpp"
 #include "image/pack.hpp"
 #include "report/logo.hpp"
@@ -35,24 +32,8 @@ constexpr std::size_t PALETTE_AT = 54;
 constexpr std::uint32_t MAX_COLOURS = 256;
 constexpr const char* WORK_FILE_NAME = "FILE_TEM.STV";
 
-bool write_all(int fd, const std::uint8_t* data, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    ssize_t put = ::write(fd, data + done, count - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
 bool write_work_file(const std::vector<std::uint8_t>& block, const std::vector<std::uint8_t>& rows) {
-  int fd = ::open(WORK_FILE_NAME, O_RDWR | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR);
-  if (fd < 0) return false;
-  bool ok = write_all(fd, block.data(), KEPT_HEADER_BYTES) && write_all(fd, rows.data(), rows.size());
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) std::remove(WORK_FILE_NAME);
-  return ok;
+  return write_new_file(WORK_FILE_NAME, {{block.data(), KEPT_HEADER_BYTES}, {rows.data(), rows.size()}});
 }
 
 }  // namespace
@@ -60,7 +41,7 @@ bool write_work_file(const std::vector<std::uint8_t>& block, const std::vector<s
 bool prepare_fullscreen_logo(const std::string& bitmap_name, const std::string& display_name) {
   pack_state.packed_file_written = false;  // only a packing below may say otherwise
 
-  std::FILE* bitmap = std::fopen(bitmap_name.c_str(), "rb");
+  std::FILE* bitmap = open_regular_for_reading(bitmap_name);  // a directory is no bitmap
   if (!bitmap) return false;
   std::vector<std::uint8_t> block(BLOCK_BYTES, 0);
   const std::size_t got = std::fread(block.data(), 1, block.size(), bitmap);

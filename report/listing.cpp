@@ -11,17 +11,14 @@
 // travel FILE_BUF.BIN -> original.tmp -> CPU_FILE.STV and none of these files stays.
 #include "report/listing.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "driver/items.hpp"
+#include "image/file_io.hpp"
 #include "image/module.hpp"
 #include "image/pack.hpp"
 #include "image/window.hpp"
@@ -59,20 +56,7 @@ std::uint16_t microcode_type() {
 // Writes `length` window bytes from `pos` to FILE_BUF.BIN.  false when the file cannot
 // be created or fully written; no partial file is left then.
 bool write_module_copy(std::uint32_t pos, std::uint32_t length) {
-  int fd = ::open(MODULE_COPY_NAME, O_RDWR | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR);
-  if (fd < 0) return false;
-  const std::uint8_t* src = image.window.base.data() + pos;
-  std::uint32_t done = 0;
-  bool ok = true;
-  while (ok && done < length) {
-    ssize_t put = ::write(fd, src + done, length - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) ok = false;
-    else done += static_cast<std::uint32_t>(put);
-  }
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) std::remove(MODULE_COPY_NAME);
-  return ok;
+  return write_new_file(MODULE_COPY_NAME, {{image.window.base.data() + pos, length}});
 }
 
 // Unpacks the microcode module at `pos` (whole module inside the window) into

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "driver/exit_codes.hpp"
+#include "image/file_io.hpp"
 #include "image/fatal.hpp"
 #include "image/module.hpp"
 #include "report/logo.hpp"
@@ -49,17 +50,6 @@ void read_or_zero(std::FILE* file, std::uint8_t* buffer, std::size_t count) {
   (void)std::fread(buffer, 1, count, file);
 }
 
-bool write_all(int fd, const std::uint8_t* data, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    ssize_t put = ::write(fd, data + done, count - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
 // The slot of `colour`: the lowest equal slot, else the lowest empty one (which takes
 // the colour), else 16 (no slot; its low four bits store the pixel as slot 0).
 unsigned slot_of(std::array<Colour, SLOT_COUNT>& slots, const Colour& colour) {
@@ -77,7 +67,7 @@ unsigned slot_of(std::array<Colour, SLOT_COUNT>& slots, const Colour& colour) {
 
 void convert_logo_bitmap(const std::string& input_name, const std::string& output_name,
                          bool preset_grey_blue, bool preset_black_white) {
-  std::FILE* input = std::fopen(input_name.c_str(), "rb");
+  std::FILE* input = open_regular_for_reading(input_name);  // a directory counts as not opened
   if (!input) return;
   int output = ::open(output_name.c_str(), O_RDWR | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR);
   if (output < 0) {

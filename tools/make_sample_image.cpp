@@ -36,15 +36,20 @@ Bytes sample_microcode() {
 
 Bytes text_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// Something shaped like an option ROM: signature, a jump, repeated code-like patterns.
+// Something shaped like an option ROM: signature, a jump, a banner, then "instructions"
+// drawn from a small vocabulary of byte strings, as code repeats its idioms.
 Bytes sample_option_rom() {
   Bytes rom = {0x55, 0xAA, 48, 0xE9, 0x10, 0x00};
   const std::string banner = "Sample display adapter BIOS v1.0 (c) sample data only\r\n";
   rom.insert(rom.end(), banner.begin(), banner.end());
-  Bytes code = testimg::pseudo_random(512, 7);
+  const Bytes pool = testimg::pseudo_random(4096, 7);
+  std::uint32_t x = 12345;
   while (rom.size() < 24 * 1024) {
-    rom.insert(rom.end(), code.begin(), code.end());
-    code[rom.size() % code.size()] ^= 0x5A;
+    x = x * 1103515245u + 12345u;
+    const std::size_t idiom = (x >> 8) % 96, length = 2 + (x >> 20) % 7;
+    const std::size_t from = idiom * 37 % (pool.size() - 8);
+    rom.insert(rom.end(), pool.begin() + static_cast<long>(from), pool.begin() + static_cast<long>(from + length));
+    if ((x >> 28) == 0) rom.push_back(static_cast<std::uint8_t>(x >> 12));  // an operand
   }
   rom.resize(24 * 1024);
   return rom;

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "driver/file_names.hpp"
+#include "image/file_io.hpp"
 #include "tests/support/scratch.hpp"
 
 TEST(ResolveInputName, ExactNameThenCaseInsensitiveMatchInByteOrder) {

@@ -90,15 +90,11 @@ std::size_t dots(const std::string& s) { return static_cast<std::size_t>(std::co
 
 #include <cstdio>
 
+#include "report/listing_internal.hpp"
+
 namespace e2e {
 
-std::string k_figure(std::uint32_t bytes) {
-  const std::uint64_t hundredths = (std::uint64_t{bytes} * 100 + 512) / 1024;
-  char text[32];
-  std::snprintf(text, sizeof text, "%llu.%02llu", static_cast<unsigned long long>(hundredths / 100),
-                static_cast<unsigned long long>(hundredths % 100));
-  return text;
-}
+using listing_internal::k_figure;
 
 std::string listed_region(const std::string& region_name, std::uint32_t space,
                           const std::vector<ListedModule>& rows) {

@@ -67,7 +67,4 @@ struct ListedModule {
 std::string listed_region(const std::string& region_name, std::uint32_t space,
                           const std::vector<ListedModule>& rows);
 
-// The listing's K figure: bytes / 1024 to two decimals, halves rounded up.
-std::string k_figure(std::uint32_t bytes);
-
 }  // namespace e2e

@@ -45,6 +45,15 @@ TEST_F(ModuleTest, CrcRunsOnAcrossCallsAndMatchesTheBitwiseForm) {
   crc_update(data.data(), 3);
   crc_update(data.data() + 3, data.size() - 3);
   EXPECT_EQ(codec.running_crc, testimg::crc16(data));
+  // Every split of short inputs: the eight-byte steps and the byte steps agree.
+  for (std::size_t length = 0; length <= 40; ++length)
+    for (std::size_t split = 0; split <= length; ++split) {
+      const Bytes part(data.begin(), data.begin() + static_cast<long>(length));
+      codec.running_crc = 0;
+      crc_update(part.data(), split);
+      crc_update(part.data() + split, length - split);
+      ASSERT_EQ(codec.running_crc, testimg::crc16(part)) << length << " split at " << split;
+    }
 }
 
 TEST(ModuleHeaderTest, HeaderSumCoversTheHBytesAfterTheFirstTwo) {

@@ -2,6 +2,8 @@
 // and its header, the announcement, round trips through unpacking, and damaged packed
 // data, which must give "Bad table" or exactly original_size bytes, never a crash.
 #include <gtest/gtest.h>
+
+#include "bench/codec_inputs.hpp"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,7 +23,6 @@ namespace {
 
 using containertest::Bytes;
 
-Bytes zeros(std::size_t n, std::uint32_t) { return Bytes(n, 0); }
 Bytes random_bytes(std::size_t n, std::uint32_t seed) { return testimg::pseudo_random(n, seed); }
 // Text-like: words from a small vocabulary, chosen by a seeded generator.
 Bytes text_like(std::size_t n, std::uint32_t seed) {
@@ -158,12 +159,12 @@ TEST_F(PackCodecTest, ALaterPackingReplacesThePackedModuleFile) {
 }
 
 TEST_F(PackCodecTest, RoundTripsGiveBackTheInput) {
-  using Maker = Bytes (*)(std::size_t, std::uint32_t);
-  const std::pair<const char*, Maker> kinds[] = {{"zeros", zeros}, {"text", text_like}, {"random", random_bytes}};
-  for (const auto& [kind, make] : kinds)
+  // The codec benchmark's inputs (x86 code, text, picture, zeros, random) at the sizes
+  // around the window's edges and beyond 64 KiB.
+  for (const auto& input : codec_inputs::input_table())
     for (std::size_t size : {0u, 1u, 2u, 3u, 8191u, 8192u, 8193u, 70000u, 300000u}) {
-      SCOPED_TRACE(testing::Message() << kind << " " << size);
-      const Bytes data = make(size, static_cast<std::uint32_t>(size) * 31 + 7);
+      SCOPED_TRACE(testing::Message() << input.name << " " << size);
+      const Bytes data = input.make(size);
       reset_pack_state();
       const Result r = pack(data, "in.bin", nullptr, 0);
       EXPECT_EQ(read_le(r.module.data() + HDR_ORIGINAL_SIZE, 4), size);

@@ -427,3 +427,81 @@ TEST(DecoderDamageTest, GarbageNeverReadsPastPackedSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// After every chunk the bit state must be what fetching byte by byte gives: with B
+// bytes fetched (packed_size counts the rest) and in_left bits of the last one unused,
+// in_window holds the 16 stream bits that end in_left bits before the end of byte B,
+// and in_byte is byte B.
+TEST(DecoderStateTest, TheBitStateAfterEachChunkMatchesTheBytesFetched) {
+  lzhtest::reset_everything();
+  const Bytes input = codec_inputs::text(100000 + 8192);
+  lzhtest::Compressed c = lzhtest::compress(input);
+  ASSERT_FALSE(c.incompressible);
+  const Bytes& packed = c.packed;
+  auto stream_byte = [&packed](std::size_t k) -> unsigned { return k < packed.size() ? packed[k] : 0; };
+
+  std::FILE* archive = lzhtest::file_with(packed);
+  streams.archive_stream = archive;
+  codec.packed_size = c.packed_size;
+  start_decode();
+  Bytes ring(DICT_SIZE);
+  for (std::size_t done = 0; done < input.size();) {
+    const std::size_t n = std::min<std::size_t>(DICT_SIZE, input.size() - done);
+    decode_chunk(static_cast<std::uint16_t>(n), ring.data());
+    ASSERT_TRUE(std::equal(ring.begin(), ring.begin() + static_cast<long>(n), input.begin() + static_cast<long>(done)));
+    done += n;
+    if (codec.packed_size == 0) continue;  // past the end: how far is not recorded
+    const std::size_t fetched = packed.size() - codec.packed_size;
+    ASSERT_GE(fetched, 2u);
+    ASSERT_LE(bit_io.in_left, 7u);
+    EXPECT_EQ(bit_io.in_byte, stream_byte(fetched - 1)) << done;
+    const std::size_t first_bit = 8 * fetched - bit_io.in_left - 16;
+    unsigned expected = 0;
+    for (std::size_t b = first_bit; b < first_bit + 16; ++b)
+      expected = expected << 1 | ((stream_byte(b / 8) >> (7 - b % 8)) & 1);
+    EXPECT_EQ(bit_io.in_window, expected) << done;
+  }
+  EXPECT_LE(std::ftell(archive), static_cast<long>(packed.size()));
+  std::fclose(archive);
+}
+
+}  // namespace
+
+namespace {
+
+// decode_litlen and decode_distance, one symbol at a time as the block format reads,
+// agree with decode_chunk's loop on whole streams.
+TEST(DecoderStateTest, SymbolBySymbolDecodingAgreesWithDecodeChunk) {
+  for (const char* kind : {"x86", "text", "picture", "zeros"}) {
+    SCOPED_TRACE(kind);
+    lzhtest::reset_everything();
+    Bytes input;
+    for (const auto& named : codec_inputs::input_table())
+      if (std::string(named.name) == kind) input = named.make(70000);
+    lzhtest::Compressed c = lzhtest::compress(input);
+    ASSERT_FALSE(c.incompressible);
+
+    std::FILE* archive = lzhtest::file_with(c.packed);
+    streams.archive_stream = archive;
+    codec.packed_size = c.packed_size;
+    start_decode();
+    Bytes out;
+    while (out.size() < input.size()) {
+      const unsigned symbol = decode_litlen();
+      if (symbol < 256) {
+        out.push_back(static_cast<std::uint8_t>(symbol));
+        continue;
+      }
+      const std::size_t distance = decode_distance() + 1u;
+      ASSERT_LE(distance, out.size());
+      for (unsigned k = 0; k < symbol - 253; ++k) out.push_back(out[out.size() - distance]);
+    }
+    std::fclose(archive);
+    out.resize(input.size());
+    EXPECT_TRUE(out == input);
+  }
+}
+
+}  // namespace

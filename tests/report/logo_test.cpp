@@ -1,5 +1,6 @@
 // The 16-colour bitmap to AWBM logo conversion: exact output bytes, colour slots and
 // presets, bitmaps that hold fewer bytes than the converter reads, and the size limit.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -223,6 +224,9 @@ TEST_F(LogoConversionTest, OnlyTheLowByteOfThePixelDataOffsetCounts) {
 
 TEST_F(LogoConversionTest, UnreadableInputWritesNothing) {
   convert_logo_bitmap("missing.bmp", "PelixBmp.bmp", false, true);
+  EXPECT_FALSE(dir.exists("PelixBmp.bmp"));
+  ::mkdir(dir.file("folder.bmp").c_str(), 0700);
+  convert_logo_bitmap("folder.bmp", "PelixBmp.bmp", false, true);
   EXPECT_FALSE(dir.exists("PelixBmp.bmp"));
 }
 

@@ -1,6 +1,8 @@
 // Temporary directories and subprocess runs (fork/exec with captured output).
 #include "tests/support/scratch.hpp"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,6 +45,8 @@ void ScratchDir::write_text(const std::string& name, const std::string& text) co
 }
 
 Bytes read_file(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return {};
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -112,7 +116,16 @@ RunResult run_program(const std::string& program, const ScratchDir& dir,
 }
 
 RunResult run_optmix(const ScratchDir& dir, const std::vector<std::string>& args) {
-  return run_program(OPTMIX_BINARY, dir, args);
+  // Every run is also checked for the tool's promise about the image: a run that does
+  // not reach its normal end leaves the image file byte for byte as it was, and no run
+  // leaves packing's temporary file behind.
+  const bool has_image = !args.empty() && !args[0].empty() && dir.exists(args[0]);
+  const Bytes before = has_image ? read_file(dir.file(args[0])) : Bytes{};
+  RunResult r = run_program(OPTMIX_BINARY, dir, args);
+  if (has_image && r.status != 0 && read_file(dir.file(args[0])) != before)
+    ADD_FAILURE() << "exit status " << r.status << " but the image file " << args[0] << " changed";
+  if (dir.exists("TEMP01")) ADD_FAILURE() << "TEMP01 left behind (exit status " << r.status << ")";
+  return r;
 }
 
 }  // namespace testimg

@@ -48,7 +48,9 @@ struct RunResult {
   std::string err;      // standard error
 };
 
-// Runs the built optmix binary with `args` (argv[1..]) in `dir`.
+// Runs the built optmix binary with `args` (argv[1..]) in `dir`.  Adds a test failure
+// when a run that ends with a non-zero status changed the image file (args[0]), or when
+// "TEMP01" is left in `dir`.
 RunResult run_optmix(const ScratchDir& dir, const std::vector<std::string>& args);
 
 // Runs `program` with `args` in `dir` (any executable path).
