@@ -278,7 +278,7 @@ std::size_t decode_items(std::uint8_t* ring, std::size_t r, std::size_t total, B
   // byte-wise fetch and on return.
   const std::uint8_t* next = ahead.bytes + ahead.next;
   // An 8-byte load may start below fast_end (nowhere when fewer than 8 bytes are held).
-  auto fast_end_of = [&ahead]() { return ahead.bytes + (ahead.end >= 8 ? ahead.end - 7 : 0); };
+  auto fast_end_of = [&]() { return ahead.bytes + (ahead.end >= 8 ? ahead.end - 7 : 0); };
   const std::uint8_t* fast_end = fast_end_of();
   auto fetch_byte = [&]() {
     bits |= static_cast<std::uint64_t>(fetch_packed_byte()) << (56 - count);
