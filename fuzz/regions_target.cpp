@@ -20,9 +20,9 @@
 // nothing outside the regions the step may change is changed; a refused insertion
 // changes nothing.  Where the regions in use are disjoint, each row's chain (the modules
 // walked from its start) must become exactly what the step makes of it: an insertion
-// removes the first module of the type id and appends the new one (an append leaves the
-// bytes after it, which may still read as modules), a release removes the
-// first module of the type id and erases the rest of the row, an extraction or a listing
+// removes the first module of the type id and appends the new one (an append leaves
+// the bytes after it, which may still read as modules), a release removes the first
+// module of the type id and erases the rest of the row, an extraction or a listing
 // changes nothing; an insertion that fits in a row without growth is never refused; a
 // module added from a known content is extracted back to that content; an extraction
 // finds a module exactly when a row's chain holds one.
@@ -285,6 +285,13 @@ Span row_span(int row) { return Span{image.regions[row].start, image.regions[row
 
 // --- Steps ---------------------------------------------------------------------------
 
+// With OPTMIX_FUZZ_TRACE set, the steps and their outcomes go to stderr (for looking
+// into a reproducer or at what a corpus reaches).
+bool tracing() {
+  static const bool on = std::getenv("OPTMIX_FUZZ_TRACE") != nullptr;
+  return on;
+}
+
 // The module of a packed-module file as it lies in a region.
 Bytes placed_module(const Bytes& file) {
   const std::uint64_t length = std::uint64_t{file[HDR_SIZE]} + read_le(file.data() + HDR_PACKED_SIZE, 4) + 4;
@@ -320,6 +327,9 @@ int insert_rows(std::uint16_t type_id) {
 
 void check_insert(const Snapshot& before, int row, std::uint16_t type_id, const Bytes& file,
                   const Bytes* content) {
+  if (tracing())
+    std::fprintf(stderr, "  insert of %zu bytes: row %d, image %05X -> %05X\n", file.size(), row,
+                 before.image_size, image.window.image_size);
   if (row < 0) {
     check_frame(before, {});
     if (image.window.image_size != before.image_size) broken("a refused insertion grew the image");
@@ -354,6 +364,7 @@ void check_insert(const Snapshot& before, int row, std::uint16_t type_id, const 
     broken("extracting an added module ended the run with " + std::to_string(e.status));
   }
   if (result != 0 || read_file(CHECK_NAME) != *content) broken("an added module did not extract to its content");
+  if (tracing()) std::fprintf(stderr, "  extracted back\n");
   if (image.window.base != window) broken("extraction changed the window");
   std::remove(CHECK_NAME);
 }
@@ -494,11 +505,8 @@ void gap(const Snapshot& before, std::uint16_t size, std::uint8_t selector, Pool
   if (!erased_after(now, row)) broken("the rest of the row is not erased after close_gap");
 }
 
-// With OPTMIX_FUZZ_TRACE set, each step and the rows before it go to stderr (for
-// looking into a reproducer).
 void trace_step(const Step& step, std::uint16_t type_id, const Snapshot& before) {
-  static const bool on = std::getenv("OPTMIX_FUZZ_TRACE") != nullptr;
-  if (!on) return;
+  if (!tracing()) return;
   std::fprintf(stderr, "step %d type %04X size %u; image %05X group %d%s\n", step.kind % 8, type_id,
                step.size, before.image_size, image.target_group, before.disjoint ? "" : " (rows overlap)");
   for (int row = 0; row < REGION_COUNT; ++row) {
