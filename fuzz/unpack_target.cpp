@@ -4,7 +4,8 @@
 // Input: byte 0 chooses the form (bit 7: the rest of the input is the whole module file
 // as it is; else bits 0-1 the method -lh5-, -lh0-, -lh4- or the digit in byte 1, bit 2 a
 // packed-size field from bytes 6-9 instead of the data length, bit 3 a wrong header
-// sum); bytes 1-3 the original size, 4-5 the CRC, 10.. the packed data.
+// sum, bits 4-6 a right shift of the original size); bytes 1-3 the original size, 4-5
+// the CRC, 6-9 the packed-size field, 10.. the packed data.
 //
 // Checked: the run ends only through fatal (exit code 1), always for a wrong header sum;
 // otherwise "original.tmp" holds exactly the original size for a known method (the data
@@ -61,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::uint8_t method_byte = in.byte();
-  std::uint32_t original = method_byte | (in.le(2) << 8);
+  // Sizes of every scale: the 24-bit field shifted right by form bits 4-6.
+  std::uint32_t original = (method_byte | (in.le(2) << 8)) >> ((form >> 4) & 7);
   if (original > MAX_ORIGINAL) original %= MAX_ORIGINAL + 1;
   const auto crc = static_cast<std::uint16_t>(in.le(2));
   const std::uint32_t packed_field = in.le(4);
