@@ -3,7 +3,7 @@
 // (prepare_fullscreen_logo).
 //
 // Input: byte 0 chooses (bit 0 the full-screen preparation, bits 1-2 the grey/blue and
-// black/white presets, bit 3 a long bitmap: bytes 1-3 give its length, at most 1 MiB,
+// black/white presets, bit 3 a long bitmap: bytes 1-3 give its length, at most 320 KiB,
 // and the rest of the input is repeated to fill it); the rest is the bitmap.
 //
 // Checked, 16-colour: the run ends only for a size above 640 x 480 (exit code 57, the
@@ -27,7 +27,7 @@ namespace {
 
 constexpr const char* BITMAP_NAME = "logo.bmp";
 constexpr const char* LOGO_NAME = "logo.awb";
-constexpr std::uint32_t MAX_LONG_BITMAP = 1u << 20;
+constexpr std::uint32_t MAX_LONG_BITMAP = 320u << 10;  // more than either converter reads
 
 // Field of the bitmap; bytes it does not hold read as 0.
 std::uint32_t field(const Bytes& b, std::size_t at, unsigned width) {
