@@ -10,7 +10,7 @@
 // Checked: the run ends only through fatal (exit code 1), always for a wrong header sum;
 // otherwise "original.tmp" holds exactly the original size for a known method (the data
 // itself for -lh0-) and nothing for an unknown one; unpacking a shorter original size
-// gives a prefix of the same bytes.
+// gives a prefix of the same bytes, whatever follows the packed data in the file.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -98,12 +98,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (original == 0) return 0;
   reset_lzh_state();
   reset_pack_state();
+  // Nothing after the packed size is read either: other bytes there change nothing.
   const std::uint32_t shorter = original - 1 - (crc % original);
   set_field(file, HDR_ORIGINAL_SIZE, 4, shorter);
+  const std::uint64_t packed_end = data_at + std::uint64_t{read_le(file.data() + HDR_PACKED_SIZE, 4)};
+  if (packed_end <= file.size()) {
+    file.resize(static_cast<std::size_t>(packed_end));
+    file.insert(file.end(), 64, 0xA5);
+  }
   write_file(MODULE_NAME, file);
   if (!unpack(false)) broken("a shorter original size ended the run");
   const Bytes prefix = read_file(UNPACKED_FILE_NAME);
   if (prefix.size() != shorter || !std::equal(prefix.begin(), prefix.end(), output.begin()))
-    broken("a shorter original size gave other bytes");
+    broken("a shorter original size, or other bytes after the packed data, gave other bytes");
   return 0;
 }
