@@ -86,6 +86,43 @@ void image_seeds() {
   seed("image", "short", Bytes{'V', 'E', 'L', 'K', '_', 'P', 'A', 'C', 'K', 'M', 'A', 'P'});
 }
 
+// Bits written most significant first, as the decoder reads them.
+struct BitWriter {
+  Bytes bytes;
+  unsigned used = 0;  // bits used in the last byte
+  void put(unsigned count, std::uint32_t value) {
+    for (unsigned i = count; i-- > 0;) {
+      if (used == 0) bytes.push_back(0);
+      if ((value >> i) & 1) bytes.back() |= static_cast<std::uint8_t>(0x80 >> used);
+      used = (used + 1) % 8;
+    }
+  }
+};
+
+// A hand-made -lh5- block whose distance code has lengths 1 to 13 and 13, so that its
+// longest codes go past the 8-bit lookup table: every item is a match of 3 (single-form
+// literal/length code), its distance symbol cycling through the long codes.
+Bytes long_distance_codes() {
+  BitWriter w;
+  w.put(16, 40);                  // items in the block
+  w.put(5, 0), w.put(5, 0);       // pre-code: single form (unused)
+  w.put(9, 0), w.put(9, 256);     // literal/length: single form, match length 3
+  w.put(4, 14);                   // 14 distance lengths
+  for (unsigned length = 1; length <= 14; ++length) {
+    const unsigned c = length == 14 ? 13 : length;
+    if (c < 7) w.put(3, c);
+    else w.put(c - 3, ((1u << (c - 3)) - 1) & ~1u);  // c - 4 ones and a zero
+  }
+  for (unsigned item = 0; item < 40; ++item) {
+    const unsigned symbol = 9 + item % 5;  // symbols 9..13: codes of 10 to 13 bits
+    const unsigned length = symbol == 13 ? 13 : symbol + 1;
+    const std::uint32_t code = symbol == 13 ? 0x1FFF : ((1u << length) - 2);  // ones, then 0
+    w.put(length, code);
+    w.put(symbol - 1, item);  // the distance's extra bits
+  }
+  return w.bytes;
+}
+
 void unpack_seeds() {
   // form, original size (3 bytes), CRC (2), packed-size field (4), data.
   auto input = [](std::uint8_t form, const Bytes& original, const Bytes& data, char method_digit = 0) {
@@ -108,6 +145,7 @@ void unpack_seeds() {
     raw.insert(raw.end(), file.begin(), file.end());
     seed("unpack", "raw_" + std::to_string(size), raw);
   }
+  seed("unpack", "long_distance_codes", input(0x00, Bytes(120, 0), long_distance_codes()));
   const Bytes stored = testimg::pseudo_random(300, 7);
   seed("unpack", "lh0", input(0x01, stored, stored));
   seed("unpack", "lh4", input(0x02, text(100), testimg::pseudo_random(60, 9)));
