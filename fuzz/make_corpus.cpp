@@ -83,6 +83,7 @@ void image_seeds() {
     b.add_module(at, testimg::stored_module("CPU.BIN", 0x4001, microcode));
     seed("image", "packed_map", b.bytes);
   }
+  seed("image", "empty", {});
   seed("image", "short", Bytes{'V', 'E', 'L', 'K', '_', 'P', 'A', 'C', 'K', 'M', 'A', 'P'});
 }
 
