@@ -136,4 +136,44 @@ std::vector<std::string> directory_entries() {
   return names;
 }
 
+int capture_stdout(const std::string& name) {
+  std::fflush(stdout);
+  const int saved = ::dup(STDOUT_FILENO);
+  const int file = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (saved < 0 || file < 0 || ::dup2(file, STDOUT_FILENO) < 0) broken("cannot capture standard output");
+  ::close(file);
+  return saved;
+}
+
+void restore_stdout(int saved) {
+  std::fflush(stdout);
+  if (::dup2(saved, STDOUT_FILENO) < 0) broken("cannot restore standard output");
+  ::close(saved);
+}
+
+bool listing_totals_add_up(const Bytes& listing) {
+  const std::string text(listing.begin(), listing.end());
+  const std::string space_label = "  Total compress code space  = ";
+  const std::string used_label = "  Total compressed code size = ";
+  const std::string left_label = "  Remain compress code space = ";
+  // The hexadecimal figure after the label.
+  auto figure = [](const std::string& line, const std::string& label) {
+    return static_cast<std::uint32_t>(std::stoul(line.substr(label.size()), nullptr, 16));
+  };
+  std::uint32_t space = 0;
+  std::uint32_t used = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (line.rfind(space_label, 0) == 0) space = figure(line, space_label);
+    if (line.rfind(used_label, 0) == 0) used = figure(line, used_label);
+    if (line.rfind(left_label, 0) == 0 && (used > space || figure(line, left_label) != space - used))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace fuzzing

@@ -47,6 +47,15 @@ Bytes read_file(const std::string& name);  // empty when missing
 bool file_exists(const std::string& name);
 std::vector<std::string> directory_entries();  // names, sorted
 
+// Standard output goes to the file `name` (created anew) until restore_stdout; returns
+// the descriptor to restore.
+int capture_stdout(const std::string& name);
+void restore_stdout(int saved);
+
+// True when every region's totals in a /D listing add up: the space left is the space
+// less the size listed, and the size listed never exceeds the space.
+bool listing_totals_add_up(const Bytes& listing);
+
 // Consumes the input front to back; bytes past its end read as 0.
 class Reader {
  public:

@@ -7,11 +7,7 @@
 // same answer when repeated; the listing never changes the window, never lists more
 // than a region's space (its totals add up), ends the run only through fatal (exit code
 // 1) and otherwise leaves no working file behind.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -26,48 +22,6 @@ namespace {
 
 constexpr const char* IMAGE_NAME = "image.bin";
 constexpr const char* LISTING_NAME = "listing.txt";
-
-// Standard output goes to LISTING_NAME until restore_stdout; returns the saved descriptor.
-int capture_stdout() {
-  std::fflush(stdout);
-  const int saved = ::dup(STDOUT_FILENO);
-  const int file = ::open(LISTING_NAME, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (saved < 0 || file < 0 || ::dup2(file, STDOUT_FILENO) < 0) broken("cannot capture standard output");
-  ::close(file);
-  return saved;
-}
-
-void restore_stdout(int saved) {
-  std::fflush(stdout);
-  if (::dup2(saved, STDOUT_FILENO) < 0) broken("cannot restore standard output");
-  ::close(saved);
-}
-
-// The hexadecimal figure after `label` on the line that starts with it.
-std::uint32_t figure(const std::string& line, const std::string& label) {
-  return static_cast<std::uint32_t>(std::stoul(line.substr(label.size()), nullptr, 16));
-}
-
-// Every region's totals: the modules listed never take more than the region's space.
-void check_totals(const Bytes& listing) {
-  const std::string text(listing.begin(), listing.end());
-  const std::string space_label = "  Total compress code space  = ";
-  const std::string used_label = "  Total compressed code size = ";
-  const std::string left_label = "  Remain compress code space = ";
-  std::uint32_t space = 0;
-  std::uint32_t used = 0;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (line.rfind(space_label, 0) == 0) space = figure(line, space_label);
-    if (line.rfind(used_label, 0) == 0) used = figure(line, used_label);
-    if (line.rfind(left_label, 0) == 0 && (used > space || figure(line, left_label) != space - used))
-      broken("a region lists more than its space");
-  }
-}
 
 void check_loaded(const Bytes& bytes) {
   if (image.window.base.size() != WINDOW_SIZE) broken("window is not 1 MiB");
@@ -118,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Bytes window = image.window.base;
   bool ended = false;
-  const int saved_stdout = capture_stdout();
+  const int saved_stdout = capture_stdout(LISTING_NAME);
   try {
     list_combined_modules();
   } catch (const RunEnded& e) {
@@ -127,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   restore_stdout(saved_stdout);
   if (image.window.base != window) broken("listing changed the window");
-  check_totals(read_file(LISTING_NAME));
+  if (!listing_totals_add_up(read_file(LISTING_NAME))) broken("a region lists more than its space");
   if (!ended && directory_entries() != std::vector<std::string>{IMAGE_NAME, LISTING_NAME})
     broken("listing left a working file behind");
   return 0;

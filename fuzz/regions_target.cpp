@@ -25,7 +25,7 @@
 // module of the type id and erases the rest of the row, an extraction or a listing
 // changes nothing; an insertion that fits in a row without growth is never refused; a
 // module added from a known content is extracted back to that content; an extraction
-// finds a module exactly when a row's chain holds one.
+// finds a module exactly when a row's chain holds one; a listing's totals add up.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -52,6 +52,7 @@ constexpr const char* IMAGE_NAME = "image.bin";
 constexpr const char* CONTENT_NAME = "content.bin";
 constexpr const char* EXTRACT_NAME = "out.bin";
 constexpr const char* CHECK_NAME = "check.bin";
+constexpr const char* LISTING_NAME = "listing.txt";
 constexpr std::uint32_t START_FIELD = 0xFFFF0;
 constexpr std::uint32_t BOOT_MAP_AT = 0xFF000;
 constexpr std::uint32_t MARKER_AT = 0xFF100;
@@ -467,14 +468,19 @@ bool extract(const Snapshot& before, std::uint16_t type_id) {
 }
 
 bool list(const Snapshot& before) {
+  const int saved_stdout = capture_stdout(LISTING_NAME);
+  bool ended = false;
   try {
     list_combined_modules();
   } catch (const RunEnded& e) {
     if (e.status != 1) broken("listing ended the run with " + std::to_string(e.status));
-    return false;
+    ended = true;
   }
+  restore_stdout(saved_stdout);
+  if (!listing_totals_add_up(read_file(LISTING_NAME))) broken("a region lists more than its space");
+  std::remove(LISTING_NAME);
   check_frame(before, {});
-  return true;
+  return !ended;
 }
 
 void gap(const Snapshot& before, std::uint16_t size, std::uint8_t selector, Pool& pool) {
