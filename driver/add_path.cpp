@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "driver/exit_codes.hpp"
 #include "driver/file_names.hpp"
@@ -38,6 +40,13 @@ struct Peek {
   long body_offset() const { return static_cast<long>(bytes[8] | (bytes[9] << 8)) * 16; }
 };
 
+// An open file, closed on every way out of a step (also when the run ends inside it
+// under a handler that unwinds).
+struct CloseFile {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, CloseFile>;
+
 Peek read_peek(std::FILE* f) {
   Peek peek;
   peek.length = std::fread(peek.bytes.data(), 1, PEEK_SIZE, f);
@@ -58,8 +67,8 @@ void copy_rest(std::FILE* from, std::FILE* to) {
 }
 
 // Closes a file this path wrote; a failing close means lost data.
-void close_written(std::FILE* f) {
-  if (std::fclose(f) != 0) fatal("Unable to write");
+void close_written(File file) {
+  if (std::fclose(file.release()) != 0) fatal("Unable to write");
 }
 
 // Packs `input` (a work file or the user's file) under `display_name`.
@@ -68,26 +77,23 @@ void pack(const std::string& input, const std::string& display_name) {
   pack_file(path, 1, display_name.c_str());
 }
 
-// Writes the body of the executable `from` (from its header size on) into `output`.
-void write_executable_body(std::FILE* from, const Peek& peek, const char* output) {
-  std::FILE* to = std::fopen(output, "wb");
+// Writes the body of the executable `from` (from `offset` on) into `output`.
+void write_executable_body(std::FILE* from, long offset, const char* output) {
+  File to(std::fopen(output, "wb"));
   if (!to) return;  // packing then finds no work file and says so
-  if (std::fseek(from, peek.body_offset(), SEEK_SET) == 0) copy_rest(from, to);
-  close_written(to);
+  if (std::fseek(from, offset, SEEK_SET) == 0) copy_rest(from, to.get());
+  close_written(std::move(to));
 }
 
 // Inserts the packed-module file when this pair's preparation wrote one.
 void insert_packed(int row, std::uint16_t type_id, const char* announce_acpi) {
-  std::FILE* packed = pack_state.packed_file_written
-                          ? open_regular_for_reading(pack_state.packed_file_name)
-                          : nullptr;
+  File packed(pack_state.packed_file_written ? open_regular_for_reading(pack_state.packed_file_name) : nullptr);
   if (!packed) {
     std::printf("Not found %s file !!!\n", item_table[row].name);
     return;
   }
   if (announce_acpi) std::printf("Combine %s file to %s...\n", ACPI_MERGED, announce_acpi);
-  insert_module(packed, type_id);
-  std::fclose(packed);
+  insert_module(packed.get(), type_id);
 }
 
 void add_bitmap(int row, const std::string& typed, const std::string& path) {
@@ -105,27 +111,27 @@ void add_bitmap(int row, const std::string& typed, const std::string& path) {
 
 void add_operand(int row, std::uint16_t type_id, const std::string& typed) {
   const std::string path = resolve_input_name(typed);
-  std::FILE* input = open_regular_for_reading(path);
+  File input(open_regular_for_reading(path));
   if (!input) {
     std::printf("Can't open %s\n", typed.c_str());
     end_run(EXIT_OPEN_INPUT);
   }
-  const Peek peek = read_peek(input);
+  const Peek peek = read_peek(input.get());
   if (peek.is_packed()) {
-    std::fclose(input);
+    input.reset();
     std::printf("File %s is compressed.\n", typed.c_str());
     end_run(EXIT_PACKED_INPUT);
   }
   if (peek.starts_with("BM")) {
-    std::fclose(input);
+    input.reset();
     add_bitmap(row, typed, path);
   } else if (peek.starts_with("MZ")) {
-    write_executable_body(input, peek, BODY_WORK_FILE);
-    std::fclose(input);
+    write_executable_body(input.get(), peek.body_offset(), BODY_WORK_FILE);
+    input.reset();
     pack(BODY_WORK_FILE, typed);
     std::remove(BODY_WORK_FILE);
   } else {
-    std::fclose(input);
+    input.reset();
     pack(path, typed);
   }
   insert_packed(row, type_id, nullptr);
@@ -139,34 +145,30 @@ void add_operand(int row, std::uint16_t type_id, const std::string& typed) {
 // "ACPITBL.BIN" = the body of "ACPITBL.EXE" (all of it when it is no executable),
 // followed by "DSDT.AML"; always made anew.
 void merge_acpi_table(int row, std::uint16_t type_id) {
-  std::FILE* exe = open_regular_for_reading(resolve_input_name(ACPI_EXECUTABLE));
-  if (!exe) merge_input_missing(ACPI_EXECUTABLE);
-  const Peek peek = read_peek(exe);
-  if (peek.length == 0) {
-    std::fclose(exe);
-    std::printf("Not found %s file !!!\n", item_table[row].name);
-    return;
+  {
+    File exe(open_regular_for_reading(resolve_input_name(ACPI_EXECUTABLE)));
+    if (!exe) merge_input_missing(ACPI_EXECUTABLE);
+    const Peek peek = read_peek(exe.get());
+    if (peek.length == 0) {
+      exe.reset();
+      std::printf("Not found %s file !!!\n", item_table[row].name);
+      return;
+    }
+    write_executable_body(exe.get(), peek.starts_with("MZ") ? peek.body_offset() : 0, ACPI_MERGED);
   }
-  if (peek.starts_with("MZ")) {
-    write_executable_body(exe, peek, ACPI_MERGED);
-  } else {
-    std::rewind(exe);
-    write_executable_body(exe, Peek{}, ACPI_MERGED);
+  {
+    File merged(std::fopen(ACPI_MERGED, "r+b"));
+    if (!merged) merge_input_missing(ACPI_MERGED);
+    File table(open_regular_for_reading(resolve_input_name(ACPI_TABLE)));
+    if (!table) {
+      merged.reset();
+      merge_input_missing(ACPI_TABLE);
+    }
+    std::fseek(merged.get(), 0, SEEK_END);
+    copy_rest(table.get(), merged.get());
+    table.reset();
+    close_written(std::move(merged));
   }
-  std::fclose(exe);
-
-  std::FILE* merged = std::fopen(ACPI_MERGED, "r+b");
-  if (!merged) merge_input_missing(ACPI_MERGED);
-  std::FILE* table = open_regular_for_reading(resolve_input_name(ACPI_TABLE));
-  if (!table) {
-    std::fclose(merged);
-    merge_input_missing(ACPI_TABLE);
-  }
-  std::fseek(merged, 0, SEEK_END);
-  copy_rest(table, merged);
-  std::fclose(table);
-  close_written(merged);
-
   pack(ACPI_MERGED, ACPI_MERGED);
   insert_packed(row, type_id, run.image_name.c_str());
 }

@@ -242,8 +242,13 @@ void unpack_data() {
     return;
   }
 
-  if (method != '0') start_decode();
   std::uint8_t* buffer = pack_work.buffer.data();
+  if (method != '0') {
+    // The ring starts as zeros for every module: damaged data that reaches before the
+    // stream's first byte reads zeros, never bytes of a module unpacked earlier.
+    std::fill(pack_work.buffer.begin(), pack_work.buffer.end(), std::uint8_t{0});
+    start_decode();
+  }
   while (codec.original_size > 0) {
     const auto n = static_cast<std::uint16_t>(std::min<std::uint32_t>(codec.original_size, COPY_BLOCK));
     if (method == '0') {

@@ -58,8 +58,9 @@ bool region_in_use(int row);
 
 // Reads the image file at `path` into the window and identifies it.
 // 0: loaded, region table valid.  -1: the file cannot be opened for reading and
-// writing, is not a regular file, is empty or is longer than WINDOW_SIZE (no message).
-// 75: the area maps do not identify the image; "The Area Map is unknown.\n" and
+// writing, is not a regular file or is longer than WINDOW_SIZE (no message).
+// 75: the area maps do not identify the image (an empty file never holds them);
+// "The Area Map is unknown.\n" and
 // "Either not VELK's BIOS or incorrect BIOS kernal.\n" have been printed on stdout.
 int load_image(const std::string& path);
 

@@ -293,3 +293,20 @@ TEST_F(PackCodecDeathTest, AFailingTemporaryFileIsFatalAndRemoved) {
 }
 
 }  // namespace
+
+TEST_F(PackCodecTest, DataReachingBeforeTheStreamReadsZerosNotAnEarlierModule) {
+  // One block, single forms: every item is a match of 3 at distance code 8191, which
+  // from the stream's first byte reaches before it.
+  const Bytes packed = {
+      0x00, 0x01,        // 16 bits: one item
+      0x00, 0x00, 0x10,  // 5 + 5 bits 0: single pre-code; 9 bits 0, 9 bits 256: single litlen
+      0x00, 0xDF, 0xFF,  // 4 bits 0, 4 bits 13: single distance; 12 extra bits: code 8191
+  };
+  dir.write("earlier.bin", testimg::stored_module("EARLIER.BIN", 0x4013, Bytes(8192, 0xAB)));
+  dir.write("damaged.bin", testimg::module_file("DAMAGED.BIN", 0x4013, packed, 3, 0, '5'));
+  unpack_file("earlier.bin");
+  ::testing::internal::CaptureStderr();
+  unpack_file("damaged.bin");
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(dir.read(UNPACKED_FILE_NAME), Bytes(3, 0x00));
+}
