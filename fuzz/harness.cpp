@@ -20,6 +20,7 @@
 #include "image/pack.hpp"
 #include "image/window.hpp"
 #include "lzh/lzh.hpp"
+#include "report/listing.hpp"
 
 namespace fs = std::filesystem;
 
@@ -174,6 +175,20 @@ bool listing_totals_add_up(const Bytes& listing) {
       return false;
   }
   return true;
+}
+
+bool list_into(const std::string& name) {
+  const int saved_stdout = capture_stdout(name);
+  bool ended = false;
+  try {
+    list_combined_modules();
+  } catch (const RunEnded& e) {
+    if (e.status != 1) broken("listing ended the run with " + std::to_string(e.status));
+    ended = true;
+  }
+  restore_stdout(saved_stdout);
+  if (!listing_totals_add_up(read_file(name))) broken("a region lists more than its space");
+  return ended;
 }
 
 }  // namespace fuzzing

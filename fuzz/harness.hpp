@@ -56,6 +56,10 @@ void restore_stdout(int saved);
 // less the size listed, and the size listed never exceeds the space.
 bool listing_totals_add_up(const Bytes& listing);
 
+// Runs the /D listing with its output in the file `name`, checks that the run ends only
+// through fatal (status 1) and that the totals add up.  True when the listing ended the run.
+bool list_into(const std::string& name);
+
 // Consumes the input front to back; bytes past its end read as 0.
 class Reader {
  public:

@@ -14,7 +14,6 @@
 
 #include "fuzz/harness.hpp"
 #include "image/window.hpp"
-#include "report/listing.hpp"
 
 using namespace fuzzing;
 
@@ -71,17 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   image.regions = regions;
 
   const Bytes window = image.window.base;
-  bool ended = false;
-  const int saved_stdout = capture_stdout(LISTING_NAME);
-  try {
-    list_combined_modules();
-  } catch (const RunEnded& e) {
-    if (e.status != 1) broken("listing ended the run with " + std::to_string(e.status));
-    ended = true;
-  }
-  restore_stdout(saved_stdout);
+  const bool ended = list_into(LISTING_NAME);
   if (image.window.base != window) broken("listing changed the window");
-  if (!listing_totals_add_up(read_file(LISTING_NAME))) broken("a region lists more than its space");
   if (!ended && directory_entries() != std::vector<std::string>{IMAGE_NAME, LISTING_NAME})
     broken("listing left a working file behind");
   return 0;

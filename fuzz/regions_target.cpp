@@ -41,7 +41,6 @@
 #include "image/module.hpp"
 #include "image/pack.hpp"
 #include "image/window.hpp"
-#include "report/listing.hpp"
 #include "tests/support/image_builder.hpp"
 
 using namespace fuzzing;
@@ -468,16 +467,7 @@ bool extract(const Snapshot& before, std::uint16_t type_id) {
 }
 
 bool list(const Snapshot& before) {
-  const int saved_stdout = capture_stdout(LISTING_NAME);
-  bool ended = false;
-  try {
-    list_combined_modules();
-  } catch (const RunEnded& e) {
-    if (e.status != 1) broken("listing ended the run with " + std::to_string(e.status));
-    ended = true;
-  }
-  restore_stdout(saved_stdout);
-  if (!listing_totals_add_up(read_file(LISTING_NAME))) broken("a region lists more than its space");
+  const bool ended = list_into(LISTING_NAME);
   std::remove(LISTING_NAME);
   check_frame(before, {});
   return !ended;
